@@ -1,0 +1,12 @@
+// Chroma reduction: the three ChromaReducers that turn the Y, Cb and Cr MCU
+// planes into the blocks of the McuSampleBuffer, in coding order.
+#pragma once
+
+#include <stdint.h>
+
+// Planes of 16 x 16: four Y blocks, then one averaged Cb and one Cr block.
+void Reduce2x2(uint8_t *samples, const uint8_t *y, const uint8_t *cb, const uint8_t *cr);
+// Planes of 16 wide and 8 high: two Y blocks, then Cb and Cr.
+void Reduce2x1(uint8_t *samples, const uint8_t *y, const uint8_t *cb, const uint8_t *cr);
+// Planes of 8 x 8, copied unchanged: Y, Cb, Cr.
+void ReduceNone(uint8_t *samples, const uint8_t *y, const uint8_t *cb, const uint8_t *cr);

@@ -1,0 +1,86 @@
+// The state of one encoding: the validated job, the session the segment
+// writers and the MCU loop share, and the tables built for one call.
+#pragma once
+
+#include <stdint.h>
+
+#include "byte_stream.h"
+#include "trivjpeg.h"
+
+struct EncoderSession;
+struct ComponentSpec;
+
+// The blocks of one MCU in coding order: up to four Y blocks, then Cb, Cr.
+constexpr uint32_t kMcuSampleBufferSize = 384;
+
+// Reads the MCU that session->mcuIndex designates into the sample buffer.
+typedef int32_t (*McuFetcher)(EncoderSession *session, uint8_t *samples);
+// Cuts the Y plane into blocks and reduces Cb and Cr to one block each.
+typedef void (*ChromaReducer)(uint8_t *samples, const uint8_t *y, const uint8_t *cb,
+                              const uint8_t *cr);
+// Huffman-codes one quantised block (natural order) of one component.
+typedef int32_t (*BlockCoder)(EncoderSession *session, ComponentSpec *component,
+                              const int16_t *block);
+
+// Values of EncodeSetup::outputKind; the coders test the lowest bit.
+constexpr uint16_t OutputCount = 2;   // size only: a SizeCounter
+constexpr uint16_t OutputMemory = 3;  // encode: a MemoryStream
+
+struct EncodeSetup {
+    uint8_t quality;
+    uint8_t subsampling;
+    uint16_t outputKind;
+    McuFetcher fetcher;
+    BlockCoder blockCoder;
+};
+
+// A quantisation table scaled by the quality. Each divisor is 8 times the
+// DQT entry, matching the scale of the DCT output.
+struct QuantTable {
+    uint8_t precision;
+    uint8_t tableId;
+    uint16_t divisors[64];  // natural row-major order
+};
+
+// Code length and right-aligned code word per symbol. Only the symbols the
+// table's specification lists are set.
+struct HuffmanCodeTable {
+    uint8_t tableId;
+    uint8_t codeLength[256];
+    uint16_t code[256];
+};
+
+struct ComponentSpec {
+    uint8_t id;
+    uint8_t hSampling;
+    uint8_t vSampling;
+    int16_t dcPredictor;
+    const HuffmanCodeTable *dcTable;
+    const HuffmanCodeTable *acTable;
+    const QuantTable *quantTable;
+};
+
+// Not zero-filled: each field is written by its step before anything reads it.
+struct EncoderSession {
+    uint8_t componentCount;
+    uint16_t frameHeight;
+    uint16_t frameWidth;
+    uint32_t width;
+    uint32_t height;
+    uint32_t sourceStart;
+    uint8_t quality;
+    uint16_t outputKind;
+    uint8_t mcuWidth;
+    uint8_t mcuHeight;
+    uint16_t mcusPerRow;
+    uint32_t mcuCount;
+    uint32_t mcuIndex;
+    ComponentSpec components[3];  // Y, Cb, Cr
+    uint32_t stride;
+    ByteStream *source;
+    ByteStream *output;
+    McuFetcher fetcher;
+    BlockCoder blockCoder;
+    ChromaReducer chromaReducer;  // none for grey
+    uint16_t *status;             // this call's status word
+};

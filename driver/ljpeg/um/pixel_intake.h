@@ -1,0 +1,12 @@
+// Pixel intake: one McuFetcher per source pixel format.
+#pragma once
+
+#include "encoder_session.h"
+
+int32_t FetchGray8(EncoderSession *session, uint8_t *samples);
+int32_t FetchRgb16(EncoderSession *session, uint8_t *samples);
+int32_t FetchBgr16(EncoderSession *session, uint8_t *samples);
+int32_t FetchRgb24(EncoderSession *session, uint8_t *samples);
+int32_t FetchBgr24(EncoderSession *session, uint8_t *samples);
+int32_t FetchRgb32(EncoderSession *session, uint8_t *samples);
+int32_t FetchBgr32(EncoderSession *session, uint8_t *samples);
