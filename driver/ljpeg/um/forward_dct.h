@@ -1,0 +1,9 @@
+// Forward DCT of one 8x8 block of samples.
+#pragma once
+
+#include <stdint.h>
+
+// Integer separable DCT-II (Loeffler-Ligtenberg-Moschytz), level shift
+// included. Output in natural order, scaled by 8: out[0] is the sum of the
+// 64 level-shifted samples.
+void ForwardDct(const uint8_t *samples, int32_t *coefficients);
