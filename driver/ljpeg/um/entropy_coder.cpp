@@ -1,5 +1,143 @@
-// Block entropy coding. Not built yet: no block can be coded.
+// Block entropy coding: baseline Huffman coding of one quantised block (the
+// DC difference, then the AC run/size symbols in zig-zag order), packed
+// straight onto the output stream's bitBuffer and bitCount.
+//
+// Each CodeDc or CodeAc call assembles its completed bytes, with 0x00 after
+// every 0xFF, in a staging area, then makes one capacity check and one copy
+// (encode mode) or one count (size mode). Both modes complete exactly the
+// same bytes, so size-only mode predicts encode mode to the byte.
 
 #include "entropy_coder.h"
 
-int32_t CodeBlock(EncoderSession *, ComponentSpec *, const int16_t *) { return 0; }
+#include <bit>
+#include <string.h>
+
+#include "stream_headers.h"
+
+namespace {
+
+// Worst case of one call. An AC call codes at most 63 nonzero values, each a
+// code of at most 16 bits and at most 10 value bits (|value| <= 1020); a
+// zero run only replaces 16 values by one ZRL code, and EOB follows only a
+// block with a zero, so 63 x 26 = 1638 bits is the most. With up to 7 bits
+// pending on entry that completes at most (7 + 1638) / 8 = 205 bytes, and
+// each may be followed by a stuffed 0x00: 410 bytes. A DC call needs far less
+// (7 + 16 + 11 bits: 4 bytes, 8 with stuffing).
+constexpr uint32_t kMaxCallBits = 7 + 63 * (16 + 10);
+constexpr uint32_t kStagingSize = 2 * (kMaxCallBits / 8);
+static_assert(kStagingSize == 410);
+
+// The bits of one call, left-aligned in a 64-bit register: bit 63 is the
+// next bit of the byte being assembled. Holding at most 7 + 16 bits between
+// flushes, it never fills.
+struct BitPacker {
+    uint64_t bits;
+    uint32_t count;
+    uint8_t staged[kStagingSize];
+    uint32_t stagedCount;
+};
+
+void StartCall(BitPacker *p, const ByteStream *out) {
+    p->bits = static_cast<uint64_t>(out->bitBuffer & 0xFF) << 56;
+    p->count = out->bitCount;
+    p->stagedCount = 0;
+}
+
+// Appends the low n bits of field (n from 0 to 16), most significant first.
+inline void Emit(BitPacker *p, uint32_t field, uint32_t n) {
+    if (n == 0) return;
+    field &= (1u << n) - 1;
+    p->bits |= static_cast<uint64_t>(field) << (64 - p->count - n);
+    p->count += n;
+    while (p->count >= 8) {
+        uint8_t byte = static_cast<uint8_t>(p->bits >> 56);
+        p->staged[p->stagedCount++] = byte;
+        // A decoder would take 0xFF followed by anything else for a marker.
+        if (byte == 0xFF) p->staged[p->stagedCount++] = 0x00;
+        p->bits <<= 8;
+        p->count -= 8;
+    }
+}
+
+// Copies (or counts) what the call completed, then stores the pending bits
+// back. A call that does not fit leaves position beyond size, copies
+// nothing and keeps the stream's bits as they were before it.
+int32_t FinishCall(EncoderSession *session, const BitPacker *p) {
+    ByteStream *out = session->output;
+    uint32_t n = p->stagedCount;
+    if (session->outputKind & 1) {
+        if (n != 0) {
+            uint32_t at = out->position;
+            // A position that would wrap past 2^32 - 1 is as full as one
+            // past size.
+            if (n > 0xFFFFFFFFu - at) {
+                out->position = 0xFFFFFFFFu;
+                return 0;
+            }
+            out->position = at + n;
+            if (out->position > out->size) return 0;
+            memcpy(out->buffer + at, p->staged, n);
+        }
+    } else {
+        // A length past 2^32 - 1 cannot be reported; fail rather than wrap.
+        if (n > 0xFFFFFFFFu - out->position) {
+            *session->status |= StatusStreamBound;
+            return 0;
+        }
+        out->position += n;
+        if (out->size < out->position) out->size = out->position;
+    }
+    out->bitBuffer = static_cast<uint32_t>(p->bits >> 56);
+    out->bitCount = p->count;
+    return 1;
+}
+
+// Magnitude category: the number of significant bits of |y|.
+inline uint32_t Category(int32_t y) {
+    uint32_t magnitude = static_cast<uint32_t>(y < 0 ? -y : y);
+    return static_cast<uint32_t>(std::bit_width(magnitude));
+}
+
+// Negative values are sent as the one's complement of their magnitude: the
+// low bits of y - 1.
+inline uint32_t ValueBits(int32_t y) { return static_cast<uint32_t>(y < 0 ? y - 1 : y); }
+
+int32_t CodeDc(EncoderSession *session, const HuffmanCodeTable *table, int32_t difference) {
+    BitPacker p;
+    StartCall(&p, session->output);
+    uint32_t s = Category(difference);
+    Emit(&p, table->code[s], table->codeLength[s]);
+    Emit(&p, ValueBits(difference), s);
+    return FinishCall(session, &p);
+}
+
+int32_t CodeAc(EncoderSession *session, const HuffmanCodeTable *table, const int16_t *block) {
+    BitPacker p;
+    StartCall(&p, session->output);
+    uint32_t run = 0;
+    for (int k = 1; k < 64; ++k) {
+        int32_t y = block[ZigZagOrder[k]];
+        if (y == 0) {
+            ++run;
+            continue;
+        }
+        for (; run > 15; run -= 16) Emit(&p, table->code[0xF0], table->codeLength[0xF0]);
+        uint32_t s = Category(y);
+        uint32_t symbol = run * 16 + s;
+        Emit(&p, table->code[symbol], table->codeLength[symbol]);
+        Emit(&p, ValueBits(y), s);
+        run = 0;
+    }
+    // A block ending in zeros ends with EOB, however long the final run.
+    if (block[63] == 0) Emit(&p, table->code[0x00], table->codeLength[0x00]);
+    return FinishCall(session, &p);
+}
+
+}  // namespace
+
+int32_t CodeBlock(EncoderSession *session, ComponentSpec *component, const int16_t *block) {
+    int32_t difference = int32_t{block[0]} - component->dcPredictor;
+    component->dcPredictor = block[0];
+    if (!CodeDc(session, component->dcTable, difference)) return 0;
+    return CodeAc(session, component->acTable, block);
+}
