@@ -1,0 +1,212 @@
+// trivjpeg: encodes a BMP, PPM or PGM file (or a built-in test card) to a
+// baseline JFIF file with the TRIVJPEG library.
+
+#include <errno.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "image_file.h"
+#include "test_card.h"
+#include "trivjpeg.h"
+
+namespace {
+
+constexpr const char *kVersion = "trivjpeg 1.0";
+
+void Usage(FILE *to) {
+    fputs(
+        "Usage: trivjpeg [options] [INPUT] -o OUTPUT.jpg\n"
+        "       trivjpeg [options] [INPUT] --size-only\n"
+        "\n"
+        "Encodes INPUT as a baseline JPEG (JFIF 1.01) file. INPUT is a BMP (8-bit with a\n"
+        "grey palette, 16-bit 5-5-5, 24-bit or 32-bit, uncompressed) or a binary PGM\n"
+        "(P5) or PPM (P6) file with a maximum value up to 255. Without INPUT a built-in\n"
+        "test card (1003x601) is encoded.\n"
+        "\n"
+        "Options:\n"
+        "  -o, --output FILE        write the JPEG stream to FILE\n"
+        "  -q, --quality N          quality 1 to 100 (default 75)\n"
+        "  -s, --subsampling MODE   chroma subsampling 420, 422 or 444 (default 420)\n"
+        "  -g, --grayscale          encode a one-component greyscale stream\n"
+        "      --size-only          print the exact length of the stream, write nothing\n"
+        "  -h, --help               show this help\n"
+        "      --version            show the version\n"
+        "\n"
+        "The output file is written whole or not at all. Exit status: 0 success,\n"
+        "1 unreadable or unsupported input or a failed encode or write, 2 bad usage.\n",
+        to);
+}
+
+int UsageError(const std::string &message) {
+    fprintf(stderr, "trivjpeg: %s\nTry 'trivjpeg --help'.\n", message.c_str());
+    return 2;
+}
+
+bool ParseNumber(const char *text, long low, long high, long *value) {
+    char *end = nullptr;
+    errno = 0;
+    long v = strtol(text, &end, 10);
+    if (errno != 0 || end == text || *end != '\0' || v < low || v > high) return false;
+    *value = v;
+    return true;
+}
+
+bool ReadFile(const std::string &path, std::vector<uint8_t> *bytes, std::string *error) {
+    FILE *f = fopen(path.c_str(), "rb");
+    if (!f) {
+        *error = strerror(errno);
+        return false;
+    }
+    uint8_t chunk[65536];
+    size_t n;
+    while ((n = fread(chunk, 1, sizeof chunk, f)) > 0) bytes->insert(bytes->end(), chunk, chunk + n);
+    bool ok = !ferror(f);
+    if (!ok) *error = "read error";
+    fclose(f);
+    return ok;
+}
+
+// Writes to a temporary file beside the target and renames it into place,
+// so a failed write never leaves a partial JPEG under the output name.
+bool WriteFileWhole(const std::string &path, const uint8_t *data, size_t size, std::string *error) {
+    std::string temp = path + ".part";
+    FILE *f = fopen(temp.c_str(), "wb");
+    if (!f) {
+        *error = strerror(errno);
+        return false;
+    }
+    bool ok = fwrite(data, 1, size, f) == size;
+    ok = (fclose(f) == 0) && ok;
+#ifdef _WIN32
+    if (ok) remove(path.c_str());  // rename does not replace an existing file here
+#endif
+    if (ok && rename(temp.c_str(), path.c_str()) != 0) ok = false;
+    if (!ok) {
+        *error = strerror(errno);
+        remove(temp.c_str());
+    }
+    return ok;
+}
+
+const char *Describe(uint16_t status) {
+    switch (status & ~(StatusBase | StatusStreamBound)) {
+        case StatusBadSize: return "width or height out of range";
+        case StatusBadParam: return "quality, subsampling or mode out of range";
+        case StatusBadDepth: return "unsupported bits per pixel";
+        case StatusApp0Failed:
+        case StatusDhtFailed:
+        case StatusDqtFailed:
+        case StatusSof0Failed: return "output buffer too small for the headers";
+        case StatusScanFailed:
+            return status & StatusStreamBound ? "source image data ends early"
+                                              : "output buffer too small for the scan";
+        default: return "output buffer too small";
+    }
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    std::string input, output;
+    long quality = 75;
+    int subsampling = Sub2x2;
+    bool grey = false, sizeOnly = false;
+
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        auto value = [&](const char *name) -> const char * {
+            if (i + 1 >= argc) return nullptr;
+            (void)name;
+            return argv[++i];
+        };
+        if (arg == "-h" || arg == "--help") {
+            Usage(stdout);
+            return 0;
+        } else if (arg == "--version") {
+            puts(kVersion);
+            return 0;
+        } else if (arg == "-o" || arg == "--output") {
+            const char *v = value("output");
+            if (!v) return UsageError(arg + " needs a file name");
+            output = v;
+        } else if (arg == "-q" || arg == "--quality") {
+            const char *v = value("quality");
+            if (!v || !ParseNumber(v, 1, 100, &quality)) {
+                return UsageError("quality must be a whole number from 1 to 100");
+            }
+        } else if (arg == "-s" || arg == "--subsampling") {
+            const char *v = value("subsampling");
+            std::string mode = v ? v : "";
+            if (mode == "420") subsampling = Sub2x2;
+            else if (mode == "422") subsampling = Sub2x1;
+            else if (mode == "444") subsampling = SubNone;
+            else return UsageError("subsampling must be 420, 422 or 444");
+        } else if (arg == "-g" || arg == "--grayscale" || arg == "--greyscale") {
+            grey = true;
+        } else if (arg == "--size-only") {
+            sizeOnly = true;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            return UsageError("unknown option '" + arg + "'");
+        } else if (input.empty()) {
+            input = arg;
+        } else {
+            return UsageError("more than one input file given");
+        }
+    }
+    if (output.empty() && !sizeOnly) return UsageError("no output file given (use -o FILE)");
+
+    SourceImage image;
+    std::string name = input.empty() ? "test card" : input;
+    if (input.empty()) {
+        image = MakeTestCard();
+    } else {
+        std::vector<uint8_t> file;
+        std::string error;
+        if (!ReadFile(input, &file, &error) || !ReadImage(std::move(file), &image, &error)) {
+            fprintf(stderr, "trivjpeg: %s: %s\n", input.c_str(), error.c_str());
+            return 1;
+        }
+    }
+    if (grey) ConvertToGrey(&image);
+
+    JpegEncodeJob job = {};
+    job.sourceData = image.pixels();
+    job.sourceSize = image.pixelBytes();
+    job.width = image.width;
+    job.height = image.height;
+    job.bitsPerPixel = image.bitsPerPixel;
+    job.quality = static_cast<uint8_t>(quality);
+    job.subsampling = static_cast<uint8_t>(subsampling);
+    job.pixelOrder = image.pixelOrder;
+
+    // One size-only pass tells the exact length; the encode then fills a
+    // buffer of exactly that size.
+    uint16_t status = Jpeg_EncodeStart(&job, ModeSizeOnly);
+    if (status != 0) {
+        fprintf(stderr, "trivjpeg: %s: cannot encode: %s (status 0x%04X)\n", name.c_str(),
+                Describe(status), status);
+        return 1;
+    }
+    if (sizeOnly) {
+        printf("%u\n", job.destSize);
+        return 0;
+    }
+    std::vector<uint8_t> jpeg(job.destSize);
+    job.destData = jpeg.data();
+    status = Jpeg_EncodeStart(&job, ModeEncode);
+    if (status != 0 || job.destSize != jpeg.size()) {
+        fprintf(stderr, "trivjpeg: %s: encoding failed: %s (status 0x%04X)\n", name.c_str(),
+                Describe(status), status);
+        return 1;
+    }
+    std::string error;
+    if (!WriteFileWhole(output, jpeg.data(), jpeg.size(), &error)) {
+        fprintf(stderr, "trivjpeg: %s: cannot write: %s\n", output.c_str(), error.c_str());
+        return 1;
+    }
+    return 0;
+}
