@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks TRIVJPEG.DLL as the artifact that ships: a PE32 i386 DLL that exports
 # exactly Jpeg_EncodeStart (undecorated), whose epilogue pops the two 4-byte
-# arguments (ret $0x8, __stdcall), and that imports from msvcrt.dll only.
+# arguments (ret $0x8, __stdcall), that enters at DllMain, and that imports
+# from msvcrt.dll only.
 #
 # Usage: check_pe_dll.sh TRIVJPEG.DLL OBJDUMP
 set -uo pipefail
@@ -63,6 +64,22 @@ if [[ -n $base && -n $rvas && $(wc -l <<<"$rvas") -eq 1 ]]; then
     fi
 else
     bad "cannot locate Jpeg_EncodeStart (ImageBase '$base', export RVA '$rvas')"
+fi
+
+# --- entry point -----------------------------------------------------------------
+# Without the runtime's start-up code the linker must be pointed at DllMain;
+# if it cannot find it, it silently enters at the start of .text instead.
+entry=$(sed -n 's/^AddressOfEntryPoint[[:space:]]*\([0-9a-fA-F]*\)$/\1/p' <<<"$headers")
+if [[ -n $base && -n $entry ]]; then
+    va=$(printf '%08x' $((16#$base + 16#$entry)))
+    name=$("$objdump" -d --no-show-raw-insn "$dll" | sed -n "s/^$va <\\(.*\\)>:\$/\\1/p")
+    if [[ $name == _DllMain@12 ]]; then
+        ok "the entry point is DllMain (__stdcall, 12 bytes of arguments)"
+    else
+        bad "the entry point 0x$va is '${name:-no function}', not _DllMain@12"
+    fi
+else
+    bad "cannot read ImageBase or AddressOfEntryPoint"
 fi
 
 # --- imports -------------------------------------------------------------------
