@@ -35,7 +35,8 @@ struct MemRig {
     }
     Bytes Written() const { return Bytes(mem.begin(), mem.begin() + s.position); }
     bool GuardIntact() const {
-        return std::all_of(mem.begin() + capacity, mem.end(), [](uint8_t b) { return b == kGuard; });
+        return std::all_of(mem.begin() + capacity, mem.end(),
+                           [](uint8_t b) { return b == kGuard; });
     }
 };
 
@@ -64,7 +65,8 @@ TEST(MemoryStream, StartsEmptyAndLittleEndian) {
 
     EXPECT_EQ(s.WriteWord(&s, 0x1234), 1);
     EXPECT_EQ(s.WriteDword(&s, 0x11223344), 1);
-    EXPECT_EQ(Bytes(mem.begin(), mem.begin() + s.position), (Bytes{0x34, 0x12, 0x44, 0x33, 0x22, 0x11}));
+    EXPECT_EQ(Bytes(mem.begin(), mem.begin() + s.position),
+              (Bytes{0x34, 0x12, 0x44, 0x33, 0x22, 0x11}));
     EXPECT_EQ(status, StatusBase);
 }
 
@@ -126,7 +128,8 @@ TEST_P(MemoryStreamOrder, ReadAndWriteOrdersAreIndependent) {
     EXPECT_EQ(r.mem[2], order == 1 ? 0xAB : 0xCD);
 }
 
-INSTANTIATE_TEST_SUITE_P(Orders, MemoryStreamOrder, testing::Values(0u, 1u, 2u, 0x101u, 0xFFFFFFFFu));
+INSTANTIATE_TEST_SUITE_P(Orders, MemoryStreamOrder,
+                         testing::Values(0u, 1u, 2u, 0x101u, 0xFFFFFFFFu));
 
 TEST(MemoryStream, UsesOnlyTheLowBitsOfEachArgument) {
     MemRig r(8);
@@ -181,7 +184,9 @@ TEST_P(BitPacking, MemoryStreamStoresTheBytes) {
     const BitCase &c = GetParam();
     MemRig r(16);
     for (auto [n, v] : c.bits) ASSERT_EQ(r.s.WriteBits(&r.s, n, v), 1);
-    if (c.flush) ASSERT_EQ(r.s.FlushBits(&r.s), 1);
+    if (c.flush) {
+        ASSERT_EQ(r.s.FlushBits(&r.s), 1);
+    }
     EXPECT_EQ(r.Written(), c.expected);
     EXPECT_EQ(r.status, StatusBase);
 }
@@ -190,24 +195,27 @@ TEST_P(BitPacking, SizeCounterCountsTheSameBytes) {
     const BitCase &c = GetParam();
     CountRig k;
     for (auto [n, v] : c.bits) ASSERT_EQ(k.s.WriteBits(&k.s, n, v), 1);
-    if (c.flush) ASSERT_EQ(k.s.FlushBits(&k.s), 1);
+    if (c.flush) {
+        ASSERT_EQ(k.s.FlushBits(&k.s), 1);
+    }
     EXPECT_EQ(k.s.position, c.expected.size());
     EXPECT_EQ(k.s.size, c.expected.size());
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, BitPacking,
-    testing::Values(BitCase{"EightOnesAreStuffed", {{8, 0xFF}}, false, {0xFF, 0x00}},
-                    BitCase{"SixteenOnesAreStuffedTwice", {{16, 0xFFFF}}, false, {0xFF, 0x00, 0xFF, 0x00}},
-                    BitCase{"OnesAcrossCallsAreStuffed", {{4, 0xF}, {4, 0xF}}, false, {0xFF, 0x00}},
-                    BitCase{"FEIsNotStuffed", {{8, 0xFE}}, false, {0xFE}},
-                    BitCase{"MostSignificantBitFirst", {{1, 1}, {2, 0}, {5, 0x15}}, false, {0x95}},
-                    BitCase{"PaddedWithOnes", {{3, 0x5}}, true, {0xBF}},
-                    BitCase{"PaddingToFFIsStuffed", {{3, 0x7}}, true, {0xFF, 0x00}},
-                    BitCase{"StuffedByteThenPaddedTail", {{12, 0xFF1}}, true, {0xFF, 0x00, 0x1F}},
-                    BitCase{"ValueBitsAboveCountIgnored", {{4, 0xFFF0}}, true, {0x0F}},
-                    BitCase{"ZeroCountWritesNothing", {{0, 0xFFFF}}, true, {}},
-                    BitCase{"SixteenBitsAtOnce", {{16, 0x1234}}, false, {0x12, 0x34}}),
+    testing::Values(
+        BitCase{"EightOnesAreStuffed", {{8, 0xFF}}, false, {0xFF, 0x00}},
+        BitCase{"SixteenOnesAreStuffedTwice", {{16, 0xFFFF}}, false, {0xFF, 0x00, 0xFF, 0x00}},
+        BitCase{"OnesAcrossCallsAreStuffed", {{4, 0xF}, {4, 0xF}}, false, {0xFF, 0x00}},
+        BitCase{"FEIsNotStuffed", {{8, 0xFE}}, false, {0xFE}},
+        BitCase{"MostSignificantBitFirst", {{1, 1}, {2, 0}, {5, 0x15}}, false, {0x95}},
+        BitCase{"PaddedWithOnes", {{3, 0x5}}, true, {0xBF}},
+        BitCase{"PaddingToFFIsStuffed", {{3, 0x7}}, true, {0xFF, 0x00}},
+        BitCase{"StuffedByteThenPaddedTail", {{12, 0xFF1}}, true, {0xFF, 0x00, 0x1F}},
+        BitCase{"ValueBitsAboveCountIgnored", {{4, 0xFFF0}}, true, {0x0F}},
+        BitCase{"ZeroCountWritesNothing", {{0, 0xFFFF}}, true, {}},
+        BitCase{"SixteenBitsAtOnce", {{16, 0x1234}}, false, {0x12, 0x34}}),
     [](const testing::TestParamInfo<BitCase> &info) { return std::string(info.param.name); });
 
 TEST(MemoryStream, WriteBitStuffsZeroAfterFF) {
@@ -366,14 +374,42 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         StreamOp{"WriteByte", [](ByteStream &s) { return s.WriteByte(&s, 0x12); }},
         StreamOp{"WriteWordLittle", [](ByteStream &s) { return s.WriteWord(&s, 0x1234); }},
-        StreamOp{"WriteWordBig", [](ByteStream &s) { s.SetWriteOrder(&s, 0); return s.WriteWord(&s, 0x1234); }},
+        StreamOp{"WriteWordBig",
+                 [](ByteStream &s) {
+                     s.SetWriteOrder(&s, 0);
+                     return s.WriteWord(&s, 0x1234);
+                 }},
         StreamOp{"WriteDwordLittle", [](ByteStream &s) { return s.WriteDword(&s, 0x12345678); }},
-        StreamOp{"WriteDwordBig", [](ByteStream &s) { s.SetWriteOrder(&s, 0); return s.WriteDword(&s, 0x12345678); }},
-        StreamOp{"FlushBitsWithPendingBits", [](ByteStream &s) { s.WriteBits(&s, 1, 0); return s.FlushBits(&s); }},
-        StreamOp{"ReadBit", [](ByteStream &s) { uint16_t b; return s.ReadBit(&s, &b); }},
-        StreamOp{"ReadByte", [](ByteStream &s) { uint8_t b; return s.ReadByte(&s, &b); }},
-        StreamOp{"ReadWord", [](ByteStream &s) { uint16_t w; return s.ReadWord(&s, &w); }},
-        StreamOp{"ReadDword", [](ByteStream &s) { uint32_t d; return s.ReadDword(&s, &d); }},
+        StreamOp{"WriteDwordBig",
+                 [](ByteStream &s) {
+                     s.SetWriteOrder(&s, 0);
+                     return s.WriteDword(&s, 0x12345678);
+                 }},
+        StreamOp{"FlushBitsWithPendingBits",
+                 [](ByteStream &s) {
+                     s.WriteBits(&s, 1, 0);
+                     return s.FlushBits(&s);
+                 }},
+        StreamOp{"ReadBit",
+                 [](ByteStream &s) {
+                     uint16_t b;
+                     return s.ReadBit(&s, &b);
+                 }},
+        StreamOp{"ReadByte",
+                 [](ByteStream &s) {
+                     uint8_t b;
+                     return s.ReadByte(&s, &b);
+                 }},
+        StreamOp{"ReadWord",
+                 [](ByteStream &s) {
+                     uint16_t w;
+                     return s.ReadWord(&s, &w);
+                 }},
+        StreamOp{"ReadDword",
+                 [](ByteStream &s) {
+                     uint32_t d;
+                     return s.ReadDword(&s, &d);
+                 }},
         StreamOp{"SeekStart", [](ByteStream &s) { return s.Seek(&s, 0, 0); }},
         StreamOp{"SeekCurrent", [](ByteStream &s) { return s.Seek(&s, 0, 1); }},
         StreamOp{"SeekEnd", [](ByteStream &s) { return s.Seek(&s, 0, 2); }},
@@ -489,26 +525,53 @@ TEST_P(NoWrapAtTopOfRange, RefusesWithBound) {
 
 INSTANTIATE_TEST_SUITE_P(
     Ops, NoWrapAtTopOfRange,
-    testing::Values(
-        StreamOp{"WriteByte", [](ByteStream &s) { return s.WriteByte(&s, 0x12); }},
-        StreamOp{"WriteWord", [](ByteStream &s) { return s.WriteWord(&s, 0x1234); }},
-        StreamOp{"WriteDword", [](ByteStream &s) { return s.WriteDword(&s, 0x12345678); }},
-        StreamOp{"WriteBit",
-                 [](ByteStream &s) {
-                     for (int i = 0; i < 7; ++i) s.WriteBit(&s, 0);
-                     return s.WriteBit(&s, 0);
-                 }},
-        StreamOp{"FlushBits", [](ByteStream &s) { s.WriteBits(&s, 2, 1); return s.FlushBits(&s); }},
-        StreamOp{"ReadBit", [](ByteStream &s) { uint16_t b; return s.ReadBit(&s, &b); }},
-        StreamOp{"ReadByte", [](ByteStream &s) { uint8_t b; return s.ReadByte(&s, &b); }},
-        StreamOp{"ReadWordAtSizeMinusOne",
-                 [](ByteStream &s) { uint16_t w; s.position = 0xFFFFFFFE; return s.ReadWord(&s, &w); }},
-        StreamOp{"ReadDwordAtSizeMinusOne",
-                 [](ByteStream &s) { uint32_t d; s.position = 0xFFFFFFFE; return s.ReadDword(&s, &d); }},
-        StreamOp{"ReadDwordAtSizeMinusThree",
-                 [](ByteStream &s) { uint32_t d; s.position = 0xFFFFFFFC; return s.ReadDword(&s, &d); }},
-        StreamOp{"ReadDwordAtTop",
-                 [](ByteStream &s) { uint32_t d; return s.ReadDword(&s, &d); }}),
+    testing::Values(StreamOp{"WriteByte", [](ByteStream &s) { return s.WriteByte(&s, 0x12); }},
+                    StreamOp{"WriteWord", [](ByteStream &s) { return s.WriteWord(&s, 0x1234); }},
+                    StreamOp{"WriteDword",
+                             [](ByteStream &s) { return s.WriteDword(&s, 0x12345678); }},
+                    StreamOp{"WriteBit",
+                             [](ByteStream &s) {
+                                 for (int i = 0; i < 7; ++i) s.WriteBit(&s, 0);
+                                 return s.WriteBit(&s, 0);
+                             }},
+                    StreamOp{"FlushBits",
+                             [](ByteStream &s) {
+                                 s.WriteBits(&s, 2, 1);
+                                 return s.FlushBits(&s);
+                             }},
+                    StreamOp{"ReadBit",
+                             [](ByteStream &s) {
+                                 uint16_t b;
+                                 return s.ReadBit(&s, &b);
+                             }},
+                    StreamOp{"ReadByte",
+                             [](ByteStream &s) {
+                                 uint8_t b;
+                                 return s.ReadByte(&s, &b);
+                             }},
+                    StreamOp{"ReadWordAtSizeMinusOne",
+                             [](ByteStream &s) {
+                                 uint16_t w;
+                                 s.position = 0xFFFFFFFE;
+                                 return s.ReadWord(&s, &w);
+                             }},
+                    StreamOp{"ReadDwordAtSizeMinusOne",
+                             [](ByteStream &s) {
+                                 uint32_t d;
+                                 s.position = 0xFFFFFFFE;
+                                 return s.ReadDword(&s, &d);
+                             }},
+                    StreamOp{"ReadDwordAtSizeMinusThree",
+                             [](ByteStream &s) {
+                                 uint32_t d;
+                                 s.position = 0xFFFFFFFC;
+                                 return s.ReadDword(&s, &d);
+                             }},
+                    StreamOp{"ReadDwordAtTop",
+                             [](ByteStream &s) {
+                                 uint32_t d;
+                                 return s.ReadDword(&s, &d);
+                             }}),
     [](const testing::TestParamInfo<StreamOp> &info) { return std::string(info.param.name); });
 
 TEST(MemoryStream, WriteBitsDoesNotWrapAtTopOfRange) {
@@ -584,26 +647,26 @@ constexpr uint32_t kTop = 0xFFFFFFFF;
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, MemoryStreamSeek,
-    testing::Values(
-        SeekCase{"StartZero", 10, 4, 0, 0, 1, 0, StatusBase},
-        SeekCase{"StartLastByte", 10, 4, 9, 0, 1, 9, StatusBase},
-        SeekCase{"StartAtSize", 10, 4, 10, 0, 0, 4, kBound},
-        SeekCase{"StartNegative", 10, 4, -1, 0, 0, 4, kBound},
-        SeekCase{"CurrentForward", 10, 4, 5, 1, 1, 9, StatusBase},
-        SeekCase{"CurrentBackToZero", 10, 4, -4, 1, 1, 0, StatusBase},
-        SeekCase{"CurrentBeforeZero", 10, 4, -5, 1, 0, 4, kBound},
-        SeekCase{"CurrentToSize", 10, 4, 6, 1, 0, 4, kBound},
-        SeekCase{"EndExactly", 10, 4, 0, 2, 0, 4, kBound},
-        SeekCase{"EndMinusOne", 10, 4, -1, 2, 1, 9, StatusBase},
-        SeekCase{"EndMinusSize", 10, 4, -10, 2, 1, 0, StatusBase},
-        SeekCase{"EndBeforeZero", 10, 4, -11, 2, 0, 4, kBound},
-        SeekCase{"EndForward", 10, 4, 1, 2, 0, 4, kBound},
-        SeekCase{"WhenceThree", 10, 4, 5, 3, 0, 4, StatusBase},
-        SeekCase{"WhenceHuge", 10, 4, 0, 0xFFFFFFFF, 0, 4, StatusBase},
-        SeekCase{"CurrentWrapsAroundToLow", kTop, 0xFFFFFFF0, 0x15, 1, 1, 5, StatusBase},
-        SeekCase{"CurrentWrapsToTop", kTop, 0, -1, 1, 0, 0, kBound},
-        SeekCase{"EndOfHugeMinusOne", kTop, 0, -1, 2, 1, 0xFFFFFFFE, StatusBase},
-        SeekCase{"EndOfHugePlusOneWrapsToZero", kTop, 7, 1, 2, 1, 0, StatusBase}),
+    testing::Values(SeekCase{"StartZero", 10, 4, 0, 0, 1, 0, StatusBase},
+                    SeekCase{"StartLastByte", 10, 4, 9, 0, 1, 9, StatusBase},
+                    SeekCase{"StartAtSize", 10, 4, 10, 0, 0, 4, kBound},
+                    SeekCase{"StartNegative", 10, 4, -1, 0, 0, 4, kBound},
+                    SeekCase{"CurrentForward", 10, 4, 5, 1, 1, 9, StatusBase},
+                    SeekCase{"CurrentBackToZero", 10, 4, -4, 1, 1, 0, StatusBase},
+                    SeekCase{"CurrentBeforeZero", 10, 4, -5, 1, 0, 4, kBound},
+                    SeekCase{"CurrentToSize", 10, 4, 6, 1, 0, 4, kBound},
+                    SeekCase{"EndExactly", 10, 4, 0, 2, 0, 4, kBound},
+                    SeekCase{"EndMinusOne", 10, 4, -1, 2, 1, 9, StatusBase},
+                    SeekCase{"EndMinusSize", 10, 4, -10, 2, 1, 0, StatusBase},
+                    SeekCase{"EndBeforeZero", 10, 4, -11, 2, 0, 4, kBound},
+                    SeekCase{"EndForward", 10, 4, 1, 2, 0, 4, kBound},
+                    SeekCase{"WhenceThree", 10, 4, 5, 3, 0, 4, StatusBase},
+                    SeekCase{"WhenceHuge", 10, 4, 0, 0xFFFFFFFF, 0, 4, StatusBase},
+                    SeekCase{"CurrentWrapsAroundToLow", kTop, 0xFFFFFFF0, 0x15, 1, 1, 5,
+                             StatusBase},
+                    SeekCase{"CurrentWrapsToTop", kTop, 0, -1, 1, 0, 0, kBound},
+                    SeekCase{"EndOfHugeMinusOne", kTop, 0, -1, 2, 1, 0xFFFFFFFE, StatusBase},
+                    SeekCase{"EndOfHugePlusOneWrapsToZero", kTop, 7, 1, 2, 1, 0, StatusBase}),
     [](const testing::TestParamInfo<SeekCase> &info) { return std::string(info.param.name); });
 
 class SizeCounterSeek : public testing::TestWithParam<SeekCase> {};
@@ -883,7 +946,10 @@ TEST_P(StreamAgreement, RandomWritesGiveTheSameBytesAndCounts) {
     std::mt19937 rng(GetParam());
     auto pick = [&](uint32_t n) { return static_cast<uint32_t>(rng() % n); };
     // Values rich in one-bits, so that stuffing happens often.
-    auto value16 = [&] { return pick(3) == 0 ? 0xFFFFu : static_cast<uint32_t>(rng() & 0xFFFF) | (pick(2) ? 0xFF00u : 0u); };
+    auto value16 = [&] {
+        return pick(3) == 0 ? 0xFFFFu
+                            : static_cast<uint32_t>(rng() & 0xFFFF) | (pick(2) ? 0xFF00u : 0u);
+    };
 
     constexpr uint32_t kCapacity = 1 << 16;
     MemRig mem(kCapacity);
@@ -955,7 +1021,8 @@ TEST_P(StreamAgreement, RandomWritesGiveTheSameBytesAndCounts) {
     }
     ASSERT_LT(model.maxPos, kCapacity);
     EXPECT_EQ(Bytes(mem.mem.begin(), mem.mem.begin() + model.maxPos), model.mem);
-    EXPECT_TRUE(std::all_of(mem.mem.begin() + model.maxPos, mem.mem.end(), [](uint8_t b) { return b == kGuard; }));
+    EXPECT_TRUE(std::all_of(mem.mem.begin() + model.maxPos, mem.mem.end(),
+                            [](uint8_t b) { return b == kGuard; }));
     EXPECT_EQ(mem.status, StatusBase);
     EXPECT_EQ(cnt.status, StatusBase);
 }

@@ -52,10 +52,10 @@ constexpr uint8_t kChromaQuant[64] = {
 // BITS of T.81 Tables K.3, K.5, K.4, K.6 (counts of codes of length 1 to 16),
 // in the order the DHT segment carries them.
 constexpr uint8_t kStandardBits[4][16] = {
-    {0, 1, 5, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0},        // K.3 luminance DC
-    {0, 2, 1, 3, 3, 2, 4, 3, 5, 5, 4, 4, 0, 0, 1, 0x7D},     // K.5 luminance AC
-    {0, 3, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0},        // K.4 chrominance DC
-    {0, 2, 1, 2, 4, 4, 3, 4, 7, 5, 4, 4, 0, 1, 2, 0x77},     // K.6 chrominance AC
+    {0, 1, 5, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0},     // K.3 luminance DC
+    {0, 2, 1, 3, 3, 2, 4, 3, 5, 5, 4, 4, 0, 0, 1, 0x7D},  // K.5 luminance AC
+    {0, 3, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0},     // K.4 chrominance DC
+    {0, 2, 1, 2, 4, 4, 3, 4, 7, 5, 4, 4, 0, 1, 2, 0x77},  // K.6 chrominance AC
 };
 
 // The zig-zag walk of T.81 Figure A.6, derived by walking the anti-diagonals
@@ -155,8 +155,8 @@ Bytes ExpectedHeaders(uint16_t bitsPerPixel, uint8_t subsampling, uint16_t width
                       int quality) {
     const bool colour = bitsPerPixel != 8;
     const uint8_t n = colour ? 3 : 1;
-    Bytes h = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0x00,
-               0x01, 0x01, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00};
+    Bytes h = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J',  'F',  'I',  'F',
+               0x00, 0x01, 0x01, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00};
 
     const size_t dhtPayload = colour ? 416 : 208;
     h.insert(h.end(), {0xFF, 0xC4, static_cast<uint8_t>((dhtPayload + 2) >> 8),
@@ -169,13 +169,14 @@ Bytes ExpectedHeaders(uint16_t bitsPerPixel, uint8_t subsampling, uint16_t width
     for (int t = 0; t < tables; ++t) {
         h.push_back(static_cast<uint8_t>(t));
         for (int i = 0; i < 64; ++i)
-            h.push_back(static_cast<uint8_t>(QuantEntry((t ? kChromaQuant : kLumaQuant)[zz[i]], quality)));
+            h.push_back(
+                static_cast<uint8_t>(QuantEntry((t ? kChromaQuant : kLumaQuant)[zz[i]], quality)));
     }
 
     h.insert(h.end(), {0xFF, 0xC0, 0x00, static_cast<uint8_t>(8 + 3 * n), 0x08,
                        static_cast<uint8_t>(height >> 8), static_cast<uint8_t>(height & 0xFF),
-                       static_cast<uint8_t>(width >> 8), static_cast<uint8_t>(width & 0xFF), n, 0x01,
-                       SamplingByte(bitsPerPixel, subsampling), 0x00});
+                       static_cast<uint8_t>(width >> 8), static_cast<uint8_t>(width & 0xFF), n,
+                       0x01, SamplingByte(bitsPerPixel, subsampling), 0x00});
     if (colour) h.insert(h.end(), {0x02, 0x11, 0x01, 0x03, 0x11, 0x01});
 
     h.insert(h.end(), {0xFF, 0xDA, 0x00, static_cast<uint8_t>(2 * (n + 3)), n, 0x01, 0x00});
@@ -216,9 +217,11 @@ TEST(BuiltInTables, HuffmanSpecHoldsTheFourAnnexKTables) {
         } else {  // AC: EOB, ZRL and every run/size with size 1 to 10, once each
             std::set<uint8_t> expected = {0x00, 0xF0};
             for (int run = 0; run < 16; ++run)
-                for (int size = 1; size <= 10; ++size) expected.insert(static_cast<uint8_t>(run * 16 + size));
+                for (int size = 1; size <= 10; ++size)
+                    expected.insert(static_cast<uint8_t>(run * 16 + size));
             EXPECT_EQ(tables[t].values.size(), 162u);
-            EXPECT_EQ(std::set<uint8_t>(tables[t].values.begin(), tables[t].values.end()), expected);
+            EXPECT_EQ(std::set<uint8_t>(tables[t].values.begin(), tables[t].values.end()),
+                      expected);
         }
     }
     // Both halves take 208 bytes, so a grey DHT carries exactly the first.
@@ -231,8 +234,8 @@ TEST(BuiltInTables, HuffmanSpecHoldsTheFourAnnexKTables) {
 TEST(WriteApp0, WritesTheJfif101Segment) {
     HeaderRig rig(3, 16, 16);
     EXPECT_NE(WriteApp0(&rig.session), 0);
-    EXPECT_EQ(rig.Written(), (Bytes{0xFF, 0xE0, 0x00, 0x10, 0x4A, 0x46, 0x49, 0x46, 0x00, 0x01, 0x01, 0x00,
-                                    0x00, 0x01, 0x00, 0x01, 0x00, 0x00}));
+    EXPECT_EQ(rig.Written(), (Bytes{0xFF, 0xE0, 0x00, 0x10, 0x4A, 0x46, 0x49, 0x46, 0x00, 0x01,
+                                    0x01, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00}));
 }
 
 // ---------------------------------------------------------------------------
@@ -298,20 +301,23 @@ protected:
 };
 
 TEST_F(DerivedCodes, LuminanceDcCategories) {
-    const char *expected[12] = {"00",      "010",      "011",       "100",      "101",       "110",
-                                "1110",    "11110",    "111110",    "1111110",  "11111110",  "111111110"};
-    for (int cat = 0; cat < 12; ++cat) EXPECT_EQ(Code(Table(0), static_cast<uint8_t>(cat)), expected[cat]) << cat;
+    const char *expected[12] = {"00",   "010",   "011",    "100",     "101",      "110",
+                                "1110", "11110", "111110", "1111110", "11111110", "111111110"};
+    for (int cat = 0; cat < 12; ++cat)
+        EXPECT_EQ(Code(Table(0), static_cast<uint8_t>(cat)), expected[cat]) << cat;
 }
 
 TEST_F(DerivedCodes, ChrominanceDcCategories) {
-    const char *expected[12] = {"00",     "01",      "10",       "110",       "1110",       "11110",
-                                "111110", "1111110", "11111110", "111111110", "1111111110", "11111111110"};
-    for (int cat = 0; cat < 12; ++cat) EXPECT_EQ(Code(Table(2), static_cast<uint8_t>(cat)), expected[cat]) << cat;
+    const char *expected[12] = {"00",       "01",        "10",         "110",
+                                "1110",     "11110",     "111110",     "1111110",
+                                "11111110", "111111110", "1111111110", "11111111110"};
+    for (int cat = 0; cat < 12; ++cat)
+        EXPECT_EQ(Code(Table(2), static_cast<uint8_t>(cat)), expected[cat]) << cat;
 }
 
 TEST_F(DerivedCodes, LuminanceAc) {
     const HuffmanCodeTable &t = Table(1);
-    EXPECT_EQ(Code(t, 0x00), "1010");  // EOB
+    EXPECT_EQ(Code(t, 0x00), "1010");         // EOB
     EXPECT_EQ(Code(t, 0xF0), "11111111001");  // ZRL
     EXPECT_EQ(Code(t, 0x01), "00");
     EXPECT_EQ(Code(t, 0x02), "01");
@@ -328,7 +334,7 @@ TEST_F(DerivedCodes, LuminanceAc) {
 
 TEST_F(DerivedCodes, ChrominanceAc) {
     const HuffmanCodeTable &t = Table(3);
-    EXPECT_EQ(Code(t, 0x00), "00");  // EOB
+    EXPECT_EQ(Code(t, 0x00), "00");          // EOB
     EXPECT_EQ(Code(t, 0xF0), "1111111010");  // ZRL
     EXPECT_EQ(Code(t, 0x01), "01");
     EXPECT_EQ(Code(t, 0x02), "100");
@@ -360,7 +366,8 @@ TEST_F(DerivedCodes, EveryTableIsPrefixFreeAndCanonical) {
                 EXPECT_EQ(code, 0u);
             } else {
                 ASSERT_GE(len, previousLength);
-                EXPECT_EQ(code, (previous + 1) << (len - previousLength)) << "symbol " << int(symbols[k]);
+                EXPECT_EQ(code, (previous + 1) << (len - previousLength))
+                    << "symbol " << int(symbols[k]);
             }
             for (size_t i = 0; i < k; ++i) {
                 const uint32_t li = t.codeLength[symbols[i]];
@@ -393,7 +400,8 @@ TEST(GenerateCodeSizes, AllZeroCountsGiveNoCodes) {
     uint16_t codes[256];
     std::fill(std::begin(codes), std::end(codes), 0xBEEF);
     GenerateCodeWords(codes, sizes);
-    EXPECT_TRUE(std::all_of(std::begin(codes), std::end(codes), [](uint16_t c) { return c == 0xBEEF; }));
+    EXPECT_TRUE(
+        std::all_of(std::begin(codes), std::end(codes), [](uint16_t c) { return c == 0xBEEF; }));
 }
 
 TEST(GenerateCodeWords, DoublesOncePerSkippedLength) {
@@ -452,7 +460,8 @@ TEST_P(WriteDqtAt, ScalesK1AndK2AndWritesThemInZigZagOrder) {
         EXPECT_EQ(rig.quant[t].precision, 0);
         EXPECT_EQ(rig.quant[t].tableId, t);
         for (int i = 0; i < 64; ++i)
-            EXPECT_EQ(rig.quant[t].divisors[i], 8 * QuantEntry(base[i], q)) << "natural index " << i;
+            EXPECT_EQ(rig.quant[t].divisors[i], 8 * QuantEntry(base[i], q))
+                << "natural index " << i;
     }
 }
 
@@ -553,8 +562,8 @@ TEST_P(FrameAndScanHeaders, Sof0CarriesHeightWidthAndComponents) {
     HeaderRig rig(c.components, c.mcuWidth, c.mcuHeight, 0x0123, 0x0456);
     Run(rig);
     ASSERT_EQ(WriteSof0(&rig.session), 1);
-    Bytes expected = {0xFF, 0xC0, 0x00, static_cast<uint8_t>(8 + 3 * c.components), 0x08,
-                      0x04, 0x56, 0x01, 0x23, static_cast<uint8_t>(c.components)};
+    Bytes expected = {0xFF, 0xC0, 0x00, static_cast<uint8_t>(8 + 3 * c.components), 0x08, 0x04,
+                      0x56, 0x01, 0x23, static_cast<uint8_t>(c.components)};
     expected.insert(expected.end(), c.sof0Components.begin(), c.sof0Components.end());
     EXPECT_EQ(rig.Written(), expected);
     for (int i = 0; i < c.components; ++i) EXPECT_EQ(rig.session.components[i].id, i + 1);
@@ -572,15 +581,32 @@ TEST_P(FrameAndScanHeaders, SosNamesEachComponentsTables) {
     EXPECT_EQ(rig.Written(), c.sos);
 }
 
-const Bytes kColourSos = {0xFF, 0xDA, 0x00, 0x0C, 0x03, 0x01, 0x00, 0x02, 0x11, 0x03, 0x11, 0x00, 0x3F, 0x00};
+const Bytes kColourSos = {0xFF, 0xDA, 0x00, 0x0C, 0x03, 0x01, 0x00,
+                          0x02, 0x11, 0x03, 0x11, 0x00, 0x3F, 0x00};
 
 INSTANTIATE_TEST_SUITE_P(
     Layouts, FrameAndScanHeaders,
     testing::Values(
-        FrameCase{"Grey", 1, 8, 8, {0x01, 0x11, 0x00}, {0xFF, 0xDA, 0x00, 0x08, 0x01, 0x01, 0x00, 0x00, 0x3F, 0x00}},
-        FrameCase{"Sub2x2", 3, 16, 16, {0x01, 0x22, 0x00, 0x02, 0x11, 0x01, 0x03, 0x11, 0x01}, kColourSos},
-        FrameCase{"Sub2x1", 3, 16, 8, {0x01, 0x21, 0x00, 0x02, 0x11, 0x01, 0x03, 0x11, 0x01}, kColourSos},
-        FrameCase{"SubNone", 3, 8, 8, {0x01, 0x11, 0x00, 0x02, 0x11, 0x01, 0x03, 0x11, 0x01}, kColourSos}),
+        FrameCase{"Grey",
+                  1,
+                  8,
+                  8,
+                  {0x01, 0x11, 0x00},
+                  {0xFF, 0xDA, 0x00, 0x08, 0x01, 0x01, 0x00, 0x00, 0x3F, 0x00}},
+        FrameCase{"Sub2x2",
+                  3,
+                  16,
+                  16,
+                  {0x01, 0x22, 0x00, 0x02, 0x11, 0x01, 0x03, 0x11, 0x01},
+                  kColourSos},
+        FrameCase{
+            "Sub2x1", 3, 16, 8, {0x01, 0x21, 0x00, 0x02, 0x11, 0x01, 0x03, 0x11, 0x01}, kColourSos},
+        FrameCase{"SubNone",
+                  3,
+                  8,
+                  8,
+                  {0x01, 0x11, 0x00, 0x02, 0x11, 0x01, 0x03, 0x11, 0x01},
+                  kColourSos}),
     [](const testing::TestParamInfo<FrameCase> &info) { return std::string(info.param.name); });
 
 // Each segment has the size the decoder's length field promises, and the
@@ -638,16 +664,17 @@ TEST_P(McuGeometry, CountsPartialMcusAsWhole) {
     EXPECT_EQ(rig.session.frameHeight, c.height & 0xFFFF);
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, McuGeometry,
-                         testing::Values(GeometryCase{17, 9, 16, 16, 2, 2}, GeometryCase{17, 9, 16, 8, 2, 4},
-                                         GeometryCase{17, 9, 8, 8, 3, 6}, GeometryCase{1, 1, 16, 16, 1, 1},
-                                         GeometryCase{1, 1, 16, 8, 1, 1}, GeometryCase{1, 1, 8, 8, 1, 1},
-                                         GeometryCase{16, 16, 16, 16, 1, 1}, GeometryCase{9, 8, 8, 8, 2, 2},
-                                         // The rounding must not overflow 16 bits.
-                                         GeometryCase{65535, 65535, 8, 8, 8192, 8192u * 8192u},
-                                         GeometryCase{65535, 65535, 16, 16, 4096, 4096u * 4096u},
-                                         GeometryCase{65535, 65535, 16, 8, 4096, 4096u * 8192u},
-                                         GeometryCase{65535, 1, 8, 8, 8192, 8192}));
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, McuGeometry,
+    testing::Values(GeometryCase{17, 9, 16, 16, 2, 2}, GeometryCase{17, 9, 16, 8, 2, 4},
+                    GeometryCase{17, 9, 8, 8, 3, 6}, GeometryCase{1, 1, 16, 16, 1, 1},
+                    GeometryCase{1, 1, 16, 8, 1, 1}, GeometryCase{1, 1, 8, 8, 1, 1},
+                    GeometryCase{16, 16, 16, 16, 1, 1}, GeometryCase{9, 8, 8, 8, 2, 2},
+                    // The rounding must not overflow 16 bits.
+                    GeometryCase{65535, 65535, 8, 8, 8192, 8192u * 8192u},
+                    GeometryCase{65535, 65535, 16, 16, 4096, 4096u * 4096u},
+                    GeometryCase{65535, 65535, 16, 8, 4096, 4096u * 8192u},
+                    GeometryCase{65535, 1, 8, 8, 8192, 8192}));
 
 // ---------------------------------------------------------------------------
 // Session set-up, through the whole stream
@@ -662,9 +689,10 @@ std::string LayoutName(const testing::TestParamInfo<LayoutCase> &info) {
     return "Bpp" + std::to_string(info.param.bitsPerPixel) + sub[info.param.subsampling];
 }
 
-const auto kLayouts = testing::Values(LayoutCase{8, Sub2x2}, LayoutCase{8, SubNone}, LayoutCase{16, Sub2x2},
-                                      LayoutCase{16, Sub2x1}, LayoutCase{24, Sub2x2}, LayoutCase{24, Sub2x1},
-                                      LayoutCase{24, SubNone}, LayoutCase{32, Sub2x1}, LayoutCase{32, SubNone});
+const auto kLayouts =
+    testing::Values(LayoutCase{8, Sub2x2}, LayoutCase{8, SubNone}, LayoutCase{16, Sub2x2},
+                    LayoutCase{16, Sub2x1}, LayoutCase{24, Sub2x2}, LayoutCase{24, Sub2x1},
+                    LayoutCase{24, SubNone}, LayoutCase{32, Sub2x1}, LayoutCase{32, SubNone});
 
 class SetUpSessionFor : public testing::TestWithParam<LayoutCase> {};
 
@@ -733,8 +761,8 @@ TEST(SetUpSession, StrideRoundsRowsUpToFourBytes) {
         uint32_t width;
         uint16_t bpp;
         uint32_t stride;
-    } cases[] = {{1, 8, 4},   {3, 8, 4},   {4, 8, 4},   {5, 8, 8},    {1, 16, 4},
-                 {3, 16, 8},  {1, 24, 4},  {5, 24, 16}, {17, 24, 52}, {1, 32, 4}};
+    } cases[] = {{1, 8, 4},  {3, 8, 4},  {4, 8, 4},   {5, 8, 8},    {1, 16, 4},
+                 {3, 16, 8}, {1, 24, 4}, {5, 24, 16}, {17, 24, 52}, {1, 32, 4}};
     for (const auto &c : cases) {
         SCOPED_TRACE("width " + std::to_string(c.width) + " bpp " + std::to_string(c.bpp));
         JobRig j(c.width, 2, c.bpp, 75, SubNone);
@@ -829,13 +857,16 @@ TEST_P(HeaderThatDoesNotFit, FailsWithTheCodeOfTheSegmentItEndsIn) {
         ASSERT_EQ(Jpeg_EncodeStart(&j.job, ModeEncode), codes[seg]);
         ASSERT_EQ(j.job.destSize, 0u);
         ASSERT_TRUE(std::equal(j.dest.begin(), j.dest.begin() + d, expected.begin()));
-        ASSERT_TRUE(std::all_of(j.dest.begin() + d, j.dest.end(), [](uint8_t b) { return b == JobRig::kSentinel; }));
+        ASSERT_TRUE(std::all_of(j.dest.begin() + d, j.dest.end(),
+                                [](uint8_t b) { return b == JobRig::kSentinel; }));
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, HeaderThatDoesNotFit,
                          testing::Values(SweepCase{"Colour", 24, {2, 20, 440, 574, 593, 607}},
                                          SweepCase{"Grey", 8, {2, 20, 232, 301, 314, 324}}),
-                         [](const testing::TestParamInfo<SweepCase> &info) { return std::string(info.param.name); });
+                         [](const testing::TestParamInfo<SweepCase> &info) {
+                             return std::string(info.param.name);
+                         });
 
 }  // namespace
