@@ -1,0 +1,78 @@
+// A hand-built encoder session for the pixel fetchers: a bottom-up source
+// image that owns exactly the bytes it needs (so AddressSanitizer reports any
+// read past its end), the session fields the fetchers read, and a sample
+// buffer filled with a canary so that a test can see which bytes a fetch
+// wrote.
+#pragma once
+
+#include <stdint.h>
+#include <string.h>
+
+#include <vector>
+
+#include "byte_stream.h"
+#include "encoder_session.h"
+#include "jpeg_test_support.h"
+#include "stream_headers.h"
+#include "trivjpeg.h"
+
+namespace jpegtest {
+
+struct FetchRig {
+    static constexpr uint8_t kCanary = 0x5A;
+
+    std::vector<uint8_t> source;
+    ByteStream stream{};
+    EncoderSession session{};
+    uint16_t status = StatusBase;
+    uint8_t samples[kMcuSampleBufferSize];
+
+    // A grey session passes no reducer; its MCU must be 8 x 8.
+    FetchRig(uint32_t width, uint32_t height, uint32_t bitsPerPixel, uint8_t mcuWidth,
+             uint8_t mcuHeight, ChromaReducer reducer)
+        : source(size_t{RowStride(width, bitsPerPixel)} * height),
+          bytesPerPixel_(bitsPerPixel / 8) {
+        session.componentCount = bitsPerPixel == 8 ? 1 : 3;
+        session.width = width;
+        session.height = height;
+        session.stride = RowStride(width, bitsPerPixel);
+        session.sourceStart = 0;
+        session.mcuWidth = mcuWidth;
+        session.mcuHeight = mcuHeight;
+        session.chromaReducer = reducer;
+        session.source = &stream;
+        session.status = &status;
+        SetMcuGeometry(&session);
+        Attach();
+        memset(samples, kCanary, sizeof samples);
+    }
+    FetchRig(const FetchRig &) = delete;
+    FetchRig &operator=(const FetchRig &) = delete;
+
+    // Keeps the first n source bytes, in a new allocation of exactly n bytes.
+    void Truncate(size_t n) {
+        source = std::vector<uint8_t>(source.begin(), source.begin() + n);
+        Attach();
+    }
+
+    // First byte of pixel (x, y) of the picture, y = 0 being its top row,
+    // which the caller stores last.
+    uint8_t *Pixel(uint32_t x, uint32_t y) {
+        return source.data() + size_t{session.height - 1 - y} * session.stride +
+               size_t{x} * bytesPerPixel_;
+    }
+
+    int32_t Fetch(McuFetcher fetcher, uint32_t mcuIndex) {
+        session.mcuIndex = mcuIndex;
+        return fetcher(&session, samples);
+    }
+
+private:
+    void Attach() {
+        InitMemoryStream(&stream, static_cast<uint32_t>(source.size()), source.data(), &status);
+    }
+
+    uint32_t bytesPerPixel_;
+};
+
+}  // namespace jpegtest
