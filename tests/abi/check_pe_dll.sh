@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
-# Checks TRIVJPEG.DLL as the artifact that ships: a PE32 i386 DLL that exports
-# exactly Jpeg_EncodeStart (undecorated), whose epilogue pops the two 4-byte
-# arguments (ret $0x8, __stdcall), that enters at DllMain, and that imports
-# from msvcrt.dll only.
+# Checks a DLL as the artifact that ships: a PE32 i386 DLL that exports
+# exactly the given names (undecorated), each returning with the given
+# instruction (ret $0x8: __stdcall with two arguments; ret: __cdecl), that
+# enters at DllMain, and that imports from the given DLLs only.
 #
-# Usage: check_pe_dll.sh TRIVJPEG.DLL OBJDUMP
+# Usage: check_pe_dll.sh DLL OBJDUMP "EXPORT..." "RET" "IMPORT.dll..."
+#   check_pe_dll.sh TRIVJPEG.DLL objdump "Jpeg_EncodeStart" 'ret $0x8' "msvcrt.dll"
 set -uo pipefail
 
 dll=$1
 objdump=$2
+expected_exports=$(tr ' ' '\n' <<<"$3" | sort)
+expected_ret=$4
+allowed_imports=$(tr ' ' '\n' <<<"$5")
 failed=0
 
 ok() { echo "ok:   $*"; }
@@ -32,39 +36,42 @@ else
     bad "Characteristics lacks the DLL flag"
 fi
 
-# --- exports -------------------------------------------------------------------
+# --- exports and their calling convention ---------------------------------------
 names=$(sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p' <<<"$headers" |
-        sed -n 's/^[[:space:]]*\[ *[0-9]*\] //p')
-rvas=$(sed -n '/^Export Address Table -- Ordinal Base/,/^$/p' <<<"$headers" |
-       sed -n 's/.*\] \([0-9a-fA-F]*\) Export RVA$/\1/p')
-echo "exports: ${names:-(none)}"
-if [[ $names == "Jpeg_EncodeStart" && $(wc -l <<<"$rvas") -eq 1 && -n $rvas ]]; then
-    ok "exactly one export, Jpeg_EncodeStart, undecorated"
+        sed -n 's/^[[:space:]]*\[ *[0-9]*\] //p' | sort)
+echo "exports: $(tr '\n' ' ' <<<"${names:-(none)}")"
+if [[ $names == "$expected_exports" ]]; then
+    ok "exports exactly $(tr '\n' ' ' <<<"$expected_exports")(undecorated)"
 else
-    bad "expected exactly one export named Jpeg_EncodeStart"
+    bad "expected the exports $(tr '\n' ' ' <<<"$expected_exports")"
 fi
 
-# --- calling convention ----------------------------------------------------------
-# Find the function at the export's address and look at every return in it.
+# Each export's function, found at its address: every return must pop what
+# the convention says.
 base=$(sed -n 's/^ImageBase[[:space:]]*\([0-9a-fA-F]*\)$/\1/p' <<<"$headers")
-if [[ -n $base && -n $rvas && $(wc -l <<<"$rvas") -eq 1 ]]; then
-    va=$(printf '%08x' $((16#$base + 16#$rvas)))
-    body=$("$objdump" -d --no-show-raw-insn "$dll" | sed -n "/^$va <.*>:\$/,/^\$/p")
-    name=$(head -n1 <<<"$body" | sed -n 's/^[0-9a-f]* <\(.*\)>:$/\1/p')
-    rets=$(grep -E $'\t''ret' <<<"$body" | sed 's/^[^\t]*\t//; s/[[:space:]]\+/ /g')
-    if [[ -z $body ]]; then
-        bad "no function label at the export address 0x$va (is the DLL stripped?)"
-    else
-        echo "export address 0x$va is $name; its returns: $(tr '\n' ',' <<<"$rets" | sed 's/,$//')"
-        if [[ -n $rets ]] && ! grep -qv '^ret \$0x8$' <<<"$rets"; then
-            ok "every return of Jpeg_EncodeStart is ret \$0x8 (callee pops 8 bytes)"
-        else
-            bad "Jpeg_EncodeStart does not end in ret \$0x8 everywhere"
-        fi
+disassembly=$("$objdump" -d --no-show-raw-insn "$dll")
+for export in $expected_exports; do
+    # The name table gives the export's index into the address table.
+    index=$(sed -n "/^\[Ordinal\/Name Pointer\] Table/,/^\$/s/^[[:space:]]*\[ *\([0-9]*\)\] $export\$/\1/p" \
+            <<<"$headers")
+    [[ -n $index ]] || continue
+    rva=$(sed -n '/^Export Address Table -- Ordinal Base/,/^$/p' <<<"$headers" |
+          sed -n "s/^[[:space:]]*\[ *$index\] .*\] \([0-9a-fA-F]*\) Export RVA\$/\1/p")
+    if [[ -z $base || -z $rva ]]; then
+        bad "cannot locate $export (ImageBase '$base', export RVA '$rva')"
+        continue
     fi
-else
-    bad "cannot locate Jpeg_EncodeStart (ImageBase '$base', export RVA '$rvas')"
-fi
+    va=$(printf '%08x' $((16#$base + 16#$rva)))
+    body=$(sed -n "/^$va <.*>:\$/,/^\$/p" <<<"$disassembly")
+    rets=$(grep -E $'\t''ret' <<<"$body" | sed 's/^[^\t]*\t//; s/[[:space:]]\+/ /g; s/ $//')
+    if [[ -z $body ]]; then
+        bad "no function label at the address 0x$va of $export (is the DLL stripped?)"
+    elif [[ -n $rets ]] && ! grep -qvFx "$expected_ret" <<<"$rets"; then
+        ok "every return of $export is '$expected_ret'"
+    else
+        bad "$export returns with '$(tr '\n' ',' <<<"$rets")', not '$expected_ret' everywhere"
+    fi
+done
 
 # --- entry point -----------------------------------------------------------------
 # Without the runtime's start-up code the linker must be pointed at DllMain;
@@ -85,10 +92,11 @@ fi
 # --- imports -------------------------------------------------------------------
 imports=$(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$headers")
 echo "imports: $(tr '\n' ' ' <<<"${imports:-(none)}")"
-if [[ -z $(grep -vix 'msvcrt.dll' <<<"$imports") ]]; then
-    ok "imports from msvcrt.dll only"
+unexpected=$(grep -vixF "$allowed_imports" <<<"$imports")
+if [[ -z $unexpected ]]; then
+    ok "imports only from $(tr '\n' ' ' <<<"$allowed_imports")"
 else
-    bad "imports from other DLLs than msvcrt.dll"
+    bad "imports from $(tr '\n' ' ' <<<"$unexpected")as well"
 fi
 
 if ((failed)); then
