@@ -1,0 +1,219 @@
+#!/usr/bin/env bash
+# Checks the trivjpeg command-line tool from outside: options and exit
+# statuses (0 success, 1 bad input or failed write, 2 bad usage), files that
+# are written whole or not at all, and JPEG files that djpeg decodes to the
+# input's size, orientation and colours. Inputs are made here with python3.
+#
+# Usage: cli_test.sh PATH/TO/trivjpeg
+set -uo pipefail
+
+tool=${1:?usage: cli_test.sh PATH/TO/trivjpeg}
+tmp=$(mktemp -d) || exit 1
+trap 'rm -rf "$tmp"' EXIT
+passed=0
+failed=0
+
+ok() { echo "ok:   $*"; passed=$((passed + 1)); }
+bad() { echo "FAIL: $*"; failed=$((failed + 1)); }
+# check NAME COMMAND...: one line for the outcome of COMMAND.
+check() {
+    local name=$1
+    shift
+    if "$@"; then ok "$name"; else bad "$name"; fi
+}
+# run ARGS...: runs the tool; sets rc, and out and err to its stdout and stderr.
+run() {
+    "$tool" "$@" >"$tmp/stdout" 2>"$tmp/stderr"
+    rc=$?
+    out=$(<"$tmp/stdout")
+    err=$(<"$tmp/stderr")
+}
+size_of() { wc -c <"$1" | tr -d ' '; }
+no_file() { [[ ! -e $1 && ! -e $1.part ]]; }
+# fails_naming TEXT: the last run exited 1 with TEXT in its message.
+fails_naming() { [[ $rc -eq 1 ]] && grep -qF "$1" <<<"$err"; }
+
+# decode JPEG PNM: djpeg must decode without a warning.
+decode() { djpeg -pnm -outfile "$2" "$1" 2>"$tmp/djpeg.err" && [[ ! -s $tmp/djpeg.err ]]; }
+# header PNM: the magic number and dimensions, "P6 1003 601".
+header() { head -n 2 "$1" | tr '\n' ' ' | sed 's/ $//'; }
+
+# Test inputs, w x h, as a viewer shows them: the top half red, the bottom
+# half blue (light over dark grey for PGM). BMPs are written bottom-up unless
+# the kind says top-down.
+cat >"$tmp/make.py" <<'EOF'
+import struct, sys
+kind, path, w, h = sys.argv[1], sys.argv[2], int(sys.argv[3]), int(sys.argv[4])
+colour = lambda y: (230, 30, 30) if y < h // 2 else (30, 30, 230)
+grey = lambda y: 220 if y < h // 2 else 40
+def bmp(bits, pixel, top_down=False):
+    stride = (w * bits + 31) // 32 * 4
+    order = range(h) if top_down else range(h - 1, -1, -1)
+    data = b"".join((pixel(y) * w).ljust(stride, b"\0") for y in order)
+    info = struct.pack("<IiiHHIIiiII", 40, w, -h if top_down else h, 1, bits, 0, len(data),
+                       2835, 2835, 0, 0)
+    return struct.pack("<2sIHHI", b"BM", 54 + len(data), 0, 0, 54) + info + data
+if kind == "ppm":
+    out = b"P6\n%d %d\n255\n" % (w, h) + b"".join(bytes(colour(y)) * w for y in range(h))
+elif kind == "pgm":
+    out = b"P5\n%d %d\n255\n" % (w, h) + b"".join(bytes([grey(y)]) * w for y in range(h))
+elif kind == "bmp16":
+    five = lambda y: struct.pack("<H", sum((c >> 3) << s for c, s in zip(colour(y), (10, 5, 0))))
+    out = bmp(16, five)
+elif kind == "bmp24-top-down":
+    out = bmp(24, lambda y: bytes(reversed(colour(y))), top_down=True)
+open(path, "wb").write(out)
+EOF
+# looks PNM: a decoded input is red in its top quarter and blue in its bottom
+# quarter, in the middle column; a grey one is lighter at the top.
+cat >"$tmp/looks.py" <<'EOF'
+import sys
+data = open(sys.argv[1], "rb").read()
+magic, w, h, _, pixels = data.split(maxsplit=4)
+w, h, n = int(w), int(h), 3 if magic == b"P6" else 1
+at = lambda y: pixels[(y * w + w // 2) * n:(y * w + w // 2) * n + n]
+top, bottom = at(h // 4), at(3 * h // 4)
+if n == 1:
+    good = top[0] > bottom[0] + 25
+else:
+    good = top[0] > 180 and top[2] < 80 and bottom[0] < 80 and bottom[2] > 180
+sys.exit(0 if good else f"top {list(top)}, bottom {list(bottom)}")
+EOF
+make() { python3 "$tmp/make.py" "$@"; }
+# frame JPEG: from the SOF0 marker, the width, height, number of components
+# and the sampling factors of the first, "1003 601 3 22".
+frame() {
+    python3 -c 'import sys; d = open(sys.argv[1], "rb").read(); i = d.index(b"\xff\xc0")
+print(d[i + 7] << 8 | d[i + 8], d[i + 5] << 8 | d[i + 6], d[i + 9], "%02x" % d[i + 11])' "$1"
+}
+looks() { python3 "$tmp/looks.py" "$1"; }
+
+# --- Usage ----------------------------------------------------------------------
+
+for opt in --help -h; do
+    run "$opt"
+    check "$opt exits 0 and shows the usage" test "$rc" -eq 0 -a -n "$(grep -i usage <<<"$out")"
+done
+run --version
+check "--version exits 0 and names the tool" test "$rc" -eq 0 -a -n "$(grep trivjpeg <<<"$out")"
+
+# Each after "-o FILE", so a missing option value is at the end of the line.
+usage_errors=(
+    "-q 0" "-q 101" "-q abc" "-q 7.5" "-q" "--quality=50" "-s 411" "-s" "--subsampling 4:2:0"
+    "--bogus" "-x" "-o" "a.ppm b.ppm"
+)
+for args in "${usage_errors[@]}"; do
+    # shellcheck disable=SC2086 # the arguments are split on purpose
+    run -o "$tmp/usage.jpg" $args
+    check "'$args' is a usage error (exit 2, message)" test "$rc" -eq 2 -a -n "$err"
+done
+run -q 50
+check "no output file and no --size-only is a usage error" test "$rc" -eq 2 -a -n "$err"
+check "usage errors write nothing" no_file "$tmp/usage.jpg"
+
+# --- Test card ------------------------------------------------------------------
+
+# Each with the frame its sampling factors give.
+for spec in "-s 420:3 22" "-s 422:3 21" "-s 444:3 11" "-g:1 11" "-q 1 -s 444:3 11" "-q 100:3 22"; do
+    mode=${spec%:*}
+    name=card${mode// /}
+    # shellcheck disable=SC2086
+    run $mode -o "$tmp/$name.jpg"
+    check "test card $mode encodes" test "$rc" -eq 0 -a -s "$tmp/$name.jpg"
+    check "test card $mode has the frame 1003 601 ${spec#*:}" \
+        test "$(frame "$tmp/$name.jpg" 2>&1)" = "1003 601 ${spec#*:}"
+    want="P6 1003 601"
+    [[ $mode == -g ]] && want="P5 1003 601"
+    if decode "$tmp/$name.jpg" "$tmp/$name.pnm"; then
+        check "test card $mode decodes to $want" test "$(header "$tmp/$name.pnm")" = "$want"
+    else
+        bad "test card $mode decodes: $(head -c 200 "$tmp/djpeg.err")"
+    fi
+    # shellcheck disable=SC2086
+    run $mode --size-only
+    check "--size-only $mode prints the written length" \
+        test "$rc" -eq 0 -a "$out" = "$(size_of "$tmp/$name.jpg")"
+done
+check "quality 1 makes a smaller file than quality 100" \
+    test "$(size_of "$tmp/card-q1-s444.jpg")" -lt "$(size_of "$tmp/card-q100.jpg")"
+run --size-only -o "$tmp/size-only.jpg"
+check "--size-only with -o writes nothing" no_file "$tmp/size-only.jpg"
+
+# --- Input files ----------------------------------------------------------------
+
+for spec in "ppm 37 23 P6" "pgm 37 23 P5" "bmp16 37 23 P6" "bmp24-top-down 37 23 P6" \
+    "pgm 65535 1 P5" "ppm 1 65535 P6"; do
+    read -r kind w h magic <<<"$spec"
+    in=$tmp/$kind-$w.in
+    make "$kind" "$in" "$w" "$h"
+    run "$in" -o "$tmp/$kind.jpg"
+    if [[ $rc -ne 0 ]]; then
+        bad "$kind ${w}x$h encodes: exit $rc, $err"
+        continue
+    fi
+    if ((w > 65500 || h > 65500)); then # beyond what djpeg decodes
+        check "$kind ${w}x$h has a frame of ${w}x$h" \
+            test "$(frame "$tmp/$kind.jpg" | cut -d' ' -f1-2)" = "$w $h"
+        continue
+    fi
+    if ! decode "$tmp/$kind.jpg" "$tmp/$kind.pnm"; then
+        bad "$kind ${w}x$h decodes: $(head -c 200 "$tmp/djpeg.err")"
+        continue
+    fi
+    check "$kind ${w}x$h decodes to $magic $w $h" test "$(header "$tmp/$kind.pnm")" = "$magic $w $h"
+    if ((h > 1)); then
+        check "$kind keeps its top on top and its colours" looks "$tmp/$kind.pnm"
+    fi
+done
+run "$tmp/ppm-37.in" -g -o "$tmp/ppm-grey.jpg"
+decode "$tmp/ppm-grey.jpg" "$tmp/ppm-grey.pnm"
+check "a PPM encodes with -g to P5 37 23" test "$(header "$tmp/ppm-grey.pnm")" = "P5 37 23"
+check "a PPM with -g keeps its light top" looks "$tmp/ppm-grey.pnm"
+
+# --- Bad input and failed writes ---------------------------------------------------
+
+run "$tmp/missing.bmp" -o "$tmp/missing.jpg"
+check "a missing input exits 1 naming the file" fails_naming missing.bmp
+check "a missing input writes nothing" no_file "$tmp/missing.jpg"
+
+bmp=$tmp/bmp16-37.in
+head -c $(($(size_of "$bmp") - 10)) "$bmp" >"$tmp/short.bmp"
+run "$tmp/short.bmp" -o "$tmp/short.jpg"
+check "a truncated BMP exits 1 naming the file" fails_naming short.bmp
+check "a truncated BMP leaves neither output nor .part file" no_file "$tmp/short.jpg"
+echo old >"$tmp/kept.jpg"
+run "$tmp/short.bmp" -o "$tmp/kept.jpg"
+check "a failed encode leaves an existing output as it was" \
+    test "$rc" -eq 1 -a "$(cat "$tmp/kept.jpg" 2>/dev/null)" = old -a ! -e "$tmp/kept.jpg.part"
+
+printf 'P3\n1 1\n255\n1 2 3\n' >"$tmp/ascii.ppm"
+printf 'P5\n1 1\n65535\n\0\0' >"$tmp/deep.pgm"
+printf 'P5\n65536 1\n255\n' >"$tmp/wide.pgm"
+printf 'GIF89a' >"$tmp/image.gif"
+for f in ascii.ppm deep.pgm wide.pgm image.gif; do
+    run "$tmp/$f" -o "$tmp/unsupported.jpg"
+    check "unsupported $f exits 1 naming the file" fails_naming "$f"
+done
+check "unsupported inputs write nothing" no_file "$tmp/unsupported.jpg"
+
+run -o "$tmp/no/such/dir/out.jpg"
+check "an output in a missing directory exits 1 with a message" test "$rc" -eq 1 -a -n "$err"
+# A write cut short by a file size limit of 8 KiB (SIGXFSZ ignored, so the
+# write fails instead of killing the tool) must not touch the old output.
+echo old >"$tmp/limited.jpg"
+(
+    trap '' XFSZ
+    ulimit -f 8
+    exec "$tool" -o "$tmp/limited.jpg"
+) 2>"$tmp/stderr"
+rc=$?
+check "a write cut short exits 1 with a message" test "$rc" -eq 1 -a -s "$tmp/stderr"
+check "a write cut short leaves the old output and no .part file" \
+    test "$(cat "$tmp/limited.jpg" 2>/dev/null)" = old -a ! -e "$tmp/limited.jpg.part"
+mkdir "$tmp/dir"
+run -o "$tmp/dir"
+check "an output path that is a directory exits 1" \
+    test "$rc" -eq 1 -a -d "$tmp/dir" -a ! -e "$tmp/dir.part"
+
+echo "$passed passed, $failed failed"
+((failed == 0))
