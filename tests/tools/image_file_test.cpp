@@ -297,6 +297,16 @@ TEST(PnmMaxval, ScalesEverySampleToNearest) {
     }
 }
 
+// A sample above the maximum value makes the file invalid; it is refused
+// rather than wrapped into a wrong (dark) 8-bit value.
+TEST(PnmMaxval, RefusesSamplesAboveTheMaximum) {
+    Picture p{4, 1, 1, {100, 101, 200, 255}};
+    SourceImage image;
+    std::string error;
+    EXPECT_FALSE(ReadPnm(WritePnm(p, "P5 4 1 100\n"), &image, &error));
+    EXPECT_NE(error.find("exceeds the maximum"), std::string::npos) << error;
+}
+
 // --- Dispatch -----------------------------------------------------------------
 
 TEST(ReadImage, ChoosesTheReaderByTheFirstBytes) {

@@ -214,8 +214,11 @@ bool ReadPnm(const std::vector<uint8_t> &file, SourceImage *image, std::string *
         const uint8_t *in = file.data() + at + r * rowBytes;
         uint8_t *out = image->bytes.data() + (height - 1 - r) * stride;
         for (uint64_t i = 0; i < rowBytes; ++i) {
-            out[i] = maxval == 255 ? in[i]
-                                   : static_cast<uint8_t>((in[i] * 255u + maxval / 2) / maxval);
+            if (in[i] > maxval) {
+                return Fail(error, "sample value " + std::to_string(in[i]) +
+                                       " exceeds the maximum value " + std::to_string(maxval));
+            }
+            out[i] = static_cast<uint8_t>((in[i] * 255u + maxval / 2) / maxval);
         }
     }
     return true;
