@@ -16,14 +16,46 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <link.h>
+
+#include <map>
 #include <mutex>
 #include <set>
+#include <string>
+#include <vector>
 
 namespace {
 
 struct FileObject {
     int fd;
 };
+
+struct Printer {
+    std::string name;
+    std::string driverPath;
+    int devmodeSize;
+    StandinEscapeHandler handler;
+    void *context;
+};
+
+// An open printer or a device context keeps its own copy of the printer.
+struct PrinterObject {
+    Printer printer;
+};
+struct DcObject {
+    Printer printer;
+    std::vector<uint8_t> devmode;
+};
+
+struct Module {
+    void *library;  // from dlopen; null for the stand-in's kernel32
+    int loads;
+};
+
+// The stand-in's kernel32: its handle is the address of this byte.
+char kernel32Image;
+
+constexpr const char *kDefaultSystemDirectory = "C:\\Windows\\system32";
 
 struct State {
     std::mutex lock;
@@ -33,6 +65,20 @@ struct State {
     int failNth[StandinCallCount_] = {};
     bool failAlways[StandinCallCount_] = {};
     DWORD readChunk = 0;
+
+    std::map<void *, Module> modules;
+    std::string systemDirectory = kDefaultSystemDirectory;
+    bool wow64 = false;
+    bool kernel32HasIsWow64 = true;
+    std::string loadedPaths;
+
+    std::vector<Printer> printers;
+    std::set<void *> openPrinters;
+    std::set<void *> dcs;
+    std::string openedPrinters;
+
+    std::vector<StandinDriverCall> driverCalls;
+    int32_t driverResult = 0;
 };
 
 State &Global() {
@@ -233,7 +279,10 @@ int _strnicmp(const char *a, const char *b, size_t count) { return strncasecmp(a
 StandinLive Standin_Live(void) {
     State &s = Global();
     std::lock_guard<std::mutex> guard(s.lock);
-    return StandinLive{static_cast<int>(s.files.size()), static_cast<int>(s.blocks.size())};
+    int modules = 0;
+    for (const auto &entry : s.modules) modules += entry.second.loads;
+    return StandinLive{static_cast<int>(s.files.size()), static_cast<int>(s.blocks.size()), modules,
+                       static_cast<int>(s.openPrinters.size()), static_cast<int>(s.dcs.size())};
 }
 
 void Standin_Reset(void) {
@@ -245,6 +294,14 @@ void Standin_Reset(void) {
         s.failAlways[i] = false;
     }
     s.readChunk = 0;
+    s.systemDirectory = kDefaultSystemDirectory;
+    s.wow64 = false;
+    s.kernel32HasIsWow64 = true;
+    s.loadedPaths.clear();
+    s.printers.clear();
+    s.openedPrinters.clear();
+    s.driverCalls.clear();
+    s.driverResult = 0;
 }
 
 void Standin_FailNth(StandinCall call, int nth) {
@@ -269,6 +326,301 @@ void Standin_ReadChunk(DWORD bytes) {
     State &s = Global();
     std::lock_guard<std::mutex> guard(s.lock);
     s.readChunk = bytes;
+}
+
+// --- Modules and the system ---------------------------------------------------
+
+namespace {
+
+BOOL WINAPI IsWow64Process(HANDLE process, BOOL *wow64) {
+    State &s = Global();
+    std::lock_guard<std::mutex> guard(s.lock);
+    if (Inject(s, StandinIsWow64Process) || process != GetCurrentProcess() || !wow64) return FALSE;
+    *wow64 = s.wow64 ? TRUE : FALSE;
+    return TRUE;
+}
+
+bool IsKernel32Path(const State &s, const char *path) {
+    std::string expected = s.systemDirectory;
+    if (expected.empty() || (expected.back() != '\\' && expected.back() != '/')) expected += '\\';
+    expected += "Kernel32.dll";
+    return strcasecmp(path, expected.c_str()) == 0;
+}
+
+}  // namespace
+
+UINT WINAPI GetSystemDirectoryA(LPSTR path, UINT size) {
+    State &s = Global();
+    std::lock_guard<std::mutex> guard(s.lock);
+    if (Inject(s, StandinGetSystemDirectory)) return 0;
+    // As on Windows: when the buffer is too small, the size it needs.
+    UINT length = static_cast<UINT>(s.systemDirectory.size());
+    if (length + 1 > size) return length + 1;
+    memcpy(path, s.systemDirectory.c_str(), length + 1);
+    return length;
+}
+
+HMODULE WINAPI LoadLibraryA(LPCSTR path) {
+    State &s = Global();
+    std::unique_lock<std::mutex> guard(s.lock);
+    if (path) s.loadedPaths += std::string(path) + "\n";
+    if (Inject(s, StandinLoadLibrary) || path == nullptr) return nullptr;
+    if (IsKernel32Path(s, path)) {
+        Module &m = s.modules[&kernel32Image];
+        ++m.loads;
+        return &kernel32Image;
+    }
+    guard.unlock();  // the library's own constructors may call the stand-in
+    void *library = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+    struct link_map *map = nullptr;
+    if (library == nullptr || dlinfo(library, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr) {
+        if (library) dlclose(library);
+        return nullptr;
+    }
+    void *base = reinterpret_cast<void *>(map->l_addr);
+    guard.lock();
+    Module &m = s.modules[base];
+    if (m.loads++ > 0) {
+        guard.unlock();
+        dlclose(library);  // the module keeps its first reference
+        return base;
+    }
+    m.library = library;
+    return base;
+}
+
+FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
+    State &s = Global();
+    std::lock_guard<std::mutex> guard(s.lock);
+    auto found = s.modules.find(module);
+    if (found == s.modules.end()) Misuse("module handle", module);
+    if (Inject(s, StandinGetProcAddress) || name == nullptr) return nullptr;
+    if (module == &kernel32Image) {
+        if (strcmp(name, "IsWow64Process") == 0 && s.kernel32HasIsWow64) {
+            // Through void (*)(void), the generic function pointer type.
+            return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(&IsWow64Process));
+        }
+        return nullptr;
+    }
+    return reinterpret_cast<FARPROC>(dlsym(found->second.library, name));
+}
+
+BOOL WINAPI FreeLibrary(HMODULE module) {
+    State &s = Global();
+    std::unique_lock<std::mutex> guard(s.lock);
+    auto found = s.modules.find(module);
+    if (found == s.modules.end()) Misuse("module handle", module);
+    if (--found->second.loads > 0) return TRUE;
+    void *library = found->second.library;
+    s.modules.erase(found);
+    guard.unlock();
+    if (library) dlclose(library);
+    return TRUE;
+}
+
+HANDLE WINAPI GetCurrentProcess(void) { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)); }
+
+void Standin_SetSystemDirectory(const char *path) {
+    State &s = Global();
+    std::lock_guard<std::mutex> guard(s.lock);
+    s.systemDirectory = path;
+}
+
+void Standin_SetWow64(int on) {
+    State &s = Global();
+    std::lock_guard<std::mutex> guard(s.lock);
+    s.wow64 = on != 0;
+}
+
+void Standin_SetKernel32HasIsWow64(int on) {
+    State &s = Global();
+    std::lock_guard<std::mutex> guard(s.lock);
+    s.kernel32HasIsWow64 = on != 0;
+}
+
+const char *Standin_LoadedPaths(void) {
+    State &s = Global();
+    std::lock_guard<std::mutex> guard(s.lock);
+    return s.loadedPaths.c_str();
+}
+
+// --- Printers -------------------------------------------------------------------
+
+namespace {
+
+const Printer *FindPrinter(const State &s, const char *name) {
+    for (const Printer &p : s.printers) {
+        if (name && strcasecmp(p.name.c_str(), name) == 0) return &p;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+BOOL WINAPI OpenPrinterA(LPSTR name, HANDLE *printer, LPPRINTER_DEFAULTSA) {
+    State &s = Global();
+    std::lock_guard<std::mutex> guard(s.lock);
+    if (name) s.openedPrinters += std::string(name) + "\n";
+    if (Inject(s, StandinOpenPrinter) || printer == nullptr) return FALSE;
+    const Printer *found = FindPrinter(s, name);
+    if (found == nullptr) return FALSE;
+    PrinterObject *object = new PrinterObject{*found};
+    s.openPrinters.insert(object);
+    *printer = object;
+    return TRUE;
+}
+
+BOOL WINAPI ClosePrinter(HANDLE printer) {
+    State &s = Global();
+    std::lock_guard<std::mutex> guard(s.lock);
+    if (s.openPrinters.erase(printer) == 0) Misuse("printer handle", printer);
+    delete static_cast<PrinterObject *>(printer);
+    return TRUE;
+}
+
+BOOL WINAPI GetPrinterDriverA(HANDLE printer, LPSTR, DWORD level, LPBYTE info, DWORD size,
+                              LPDWORD needed) {
+    State &s = Global();
+    std::lock_guard<std::mutex> guard(s.lock);
+    if (s.openPrinters.count(printer) == 0) Misuse("printer handle", printer);
+    if (Inject(s, StandinGetPrinterDriver) || level != 2) return FALSE;
+    const Printer &p = static_cast<PrinterObject *>(printer)->printer;
+    const char *environment = "Windows 4.0";
+    // The record, then its strings, in one buffer as the spooler lays it out.
+    std::string strings[5] = {p.name, environment, p.driverPath, p.driverPath, p.driverPath};
+    DWORD total = sizeof(DRIVER_INFO_2A);
+    for (const std::string &text : strings) total += static_cast<DWORD>(text.size() + 1);
+    if (needed) *needed = total;
+    if (info == nullptr || size < total) return FALSE;
+    DRIVER_INFO_2A *record = reinterpret_cast<DRIVER_INFO_2A *>(info);
+    char *at = reinterpret_cast<char *>(info) + sizeof(DRIVER_INFO_2A);
+    LPSTR *fields[5] = {&record->pName, &record->pEnvironment, &record->pDriverPath,
+                        &record->pDataFile, &record->pConfigFile};
+    record->cVersion = 3;
+    for (int i = 0; i < 5; ++i) {
+        memcpy(at, strings[i].c_str(), strings[i].size() + 1);
+        *fields[i] = at;
+        at += strings[i].size() + 1;
+    }
+    return TRUE;
+}
+
+LONG WINAPI DocumentPropertiesA(HWND, HANDLE printer, LPSTR, PDEVMODEA output, PDEVMODEA,
+                                DWORD mode) {
+    State &s = Global();
+    std::lock_guard<std::mutex> guard(s.lock);
+    if (s.openPrinters.count(printer) == 0) Misuse("printer handle", printer);
+    const Printer &p = static_cast<PrinterObject *>(printer)->printer;
+    if (mode == 0) return p.devmodeSize;
+    if (Inject(s, StandinDocumentProperties) || !(mode & DM_OUT_BUFFER) || output == nullptr ||
+        p.devmodeSize <= 0) {
+        return -1;
+    }
+    // The printer's current settings: its name, repeated.
+    uint8_t *bytes = reinterpret_cast<uint8_t *>(output);
+    for (int i = 0; i < p.devmodeSize; ++i) bytes[i] = static_cast<uint8_t>(p.name[i % p.name.size()]);
+    return IDOK;
+}
+
+HDC WINAPI CreateDCA(LPCSTR driver, LPCSTR device, LPCSTR, const DEVMODEA *devmode) {
+    State &s = Global();
+    std::lock_guard<std::mutex> guard(s.lock);
+    if (Inject(s, StandinCreateDC) || driver == nullptr || strcasecmp(driver, "WINSPOOL") != 0) {
+        return nullptr;
+    }
+    const Printer *found = FindPrinter(s, device);
+    if (found == nullptr) return nullptr;
+    DcObject *dc = new DcObject{*found, {}};
+    if (devmode && found->devmodeSize > 0) {
+        const uint8_t *bytes = reinterpret_cast<const uint8_t *>(devmode);
+        dc->devmode.assign(bytes, bytes + found->devmodeSize);
+    }
+    s.dcs.insert(dc);
+    return dc;
+}
+
+int WINAPI ExtEscape(HDC dc, int escape, int inputSize, LPCSTR input, int outputSize,
+                     LPSTR output) {
+    State &s = Global();
+    std::unique_lock<std::mutex> guard(s.lock);
+    if (s.dcs.count(dc) == 0) Misuse("device context", dc);
+    DcObject *object = static_cast<DcObject *>(dc);
+    guard.unlock();  // the driver may take its time; other threads go on
+    if (object->printer.handler == nullptr) return 0;
+    return object->printer.handler(object->printer.context, object->printer.name.c_str(),
+                                   object->devmode.data(), static_cast<int>(object->devmode.size()),
+                                   escape, inputSize, input, outputSize, output);
+}
+
+BOOL WINAPI DeleteDC(HDC dc) {
+    State &s = Global();
+    std::lock_guard<std::mutex> guard(s.lock);
+    if (s.dcs.erase(dc) == 0) Misuse("device context", dc);
+    delete static_cast<DcObject *>(dc);
+    return TRUE;
+}
+
+void Standin_AddPrinter(const char *name, const char *driverPath, int devmodeSize,
+                        StandinEscapeHandler handler, void *context) {
+    State &s = Global();
+    std::lock_guard<std::mutex> guard(s.lock);
+    for (auto it = s.printers.begin(); it != s.printers.end(); ++it) {
+        if (strcasecmp(it->name.c_str(), name) == 0) {
+            s.printers.erase(it);
+            break;
+        }
+    }
+    s.printers.push_back(Printer{name, driverPath ? driverPath : "", devmodeSize, handler, context});
+}
+
+void Standin_RemovePrinters(void) {
+    State &s = Global();
+    std::lock_guard<std::mutex> guard(s.lock);
+    s.printers.clear();
+}
+
+const char *Standin_OpenedPrinters(void) {
+    State &s = Global();
+    std::lock_guard<std::mutex> guard(s.lock);
+    return s.openedPrinters.c_str();
+}
+
+// --- The driver's settings library -----------------------------------------------
+
+void Standin_RecordDriverCall(const char *exportName, const char *printerName,
+                              const char *argument) {
+    State &s = Global();
+    std::lock_guard<std::mutex> guard(s.lock);
+    StandinDriverCall call = {};
+    strncpy(call.exportName, exportName, sizeof call.exportName - 1);
+    call.printerName = printerName;
+    call.argument = argument;
+    s.driverCalls.push_back(call);
+}
+
+int Standin_DriverCalls(void) {
+    State &s = Global();
+    std::lock_guard<std::mutex> guard(s.lock);
+    return static_cast<int>(s.driverCalls.size());
+}
+
+StandinDriverCall Standin_DriverCall(int index) {
+    State &s = Global();
+    std::lock_guard<std::mutex> guard(s.lock);
+    if (index < 0 || index >= static_cast<int>(s.driverCalls.size())) return StandinDriverCall{};
+    return s.driverCalls[index];
+}
+
+void Standin_SetDriverResult(int32_t result) {
+    State &s = Global();
+    std::lock_guard<std::mutex> guard(s.lock);
+    s.driverResult = result;
+}
+
+int32_t Standin_DriverResult(void) {
+    State &s = Global();
+    std::lock_guard<std::mutex> guard(s.lock);
+    return s.driverResult;
 }
 
 }  // extern "C"

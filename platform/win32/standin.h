@@ -16,17 +16,29 @@ enum StandinCall {
     StandinSetFilePointer,
     StandinGlobalAlloc,
     StandinGetModuleFileName,
+    StandinGetSystemDirectory,
+    StandinLoadLibrary,
+    StandinGetProcAddress,
+    StandinIsWow64Process,
+    StandinOpenPrinter,
+    StandinGetPrinterDriver,
+    StandinDocumentProperties,  // the call that fills the DEVMODE (DM_OUT_BUFFER)
+    StandinCreateDC,
     StandinCallCount_  // number of entries; keep last
 };
 
-// Resources that are live now: open file handles and allocated blocks.
+// Resources that are live now.
 struct StandinLive {
-    int files;
-    int blocks;
+    int files;     // CreateFileA handles not closed
+    int blocks;    // GlobalAlloc blocks not freed
+    int modules;   // LoadLibraryA loads not freed
+    int printers;  // OpenPrinterA handles not closed
+    int dcs;       // CreateDCA device contexts not deleted
 };
 WIN32_STANDIN_API struct StandinLive Standin_Live(void);
 
-// Clears every injected fault and the call counters (not the live resources).
+// Clears every injected fault, the call counters, the printers, the
+// recordings and the switches (not the live resources).
 WIN32_STANDIN_API void Standin_Reset(void);
 // The nth call of that function from now on fails (1: the next call);
 // 0 cancels. Only one pending nth fault per function.
@@ -38,6 +50,55 @@ WIN32_STANDIN_API int Standin_Calls(enum StandinCall call);
 // ReadFile delivers at most this many bytes per call (0: no limit), as a
 // slow device or a pipe may.
 WIN32_STANDIN_API void Standin_ReadChunk(DWORD bytes);
+
+// --- Modules and the system ---------------------------------------------------
+
+// What GetSystemDirectoryA answers (default "C:\\Windows\\system32").
+// LoadLibraryA of that directory plus "Kernel32.dll" (any letter case)
+// loads the stand-in's kernel32, whose IsWow64Process reports the switch.
+WIN32_STANDIN_API void Standin_SetSystemDirectory(const char *path);
+WIN32_STANDIN_API void Standin_SetWow64(int on);
+// Whether the stand-in's kernel32 exports IsWow64Process (default yes).
+WIN32_STANDIN_API void Standin_SetKernel32HasIsWow64(int on);
+// Paths LoadLibraryA was asked for, oldest first, separated by '\n'.
+WIN32_STANDIN_API const char *Standin_LoadedPaths(void);
+
+// --- Printers -------------------------------------------------------------------
+
+// Answers ExtEscape on a device context of the printer. devmode is the
+// DEVMODE the context was created with (devmodeSize bytes). Returns what
+// ExtEscape returns.
+typedef int (*StandinEscapeHandler)(void *context, const char *printerName,
+                                    const void *devmode, int devmodeSize, int escape,
+                                    int inputSize, const void *input, int outputSize,
+                                    void *output);
+
+// Registers a printer: OpenPrinterA finds it by name (case-insensitively),
+// GetPrinterDriverA level 2 reports driverPath as the driver's main file,
+// DocumentPropertiesA reports devmodeSize (0 or less: no DEVMODE) and fills
+// a DEVMODE with the name's bytes, repeated. Replaces one of the same name.
+WIN32_STANDIN_API void Standin_AddPrinter(const char *name, const char *driverPath,
+                                          int devmodeSize, StandinEscapeHandler handler,
+                                          void *context);
+WIN32_STANDIN_API void Standin_RemovePrinters(void);
+// Printer names OpenPrinterA was asked for, oldest first, separated by '\n'.
+WIN32_STANDIN_API const char *Standin_OpenedPrinters(void);
+
+// --- The driver's settings library -----------------------------------------------
+// A test double of the driver's library reports each call here, and returns
+// what the test chose.
+
+struct StandinDriverCall {
+    char exportName[64];
+    const char *printerName;  // the pointers as received
+    const char *argument;
+};
+WIN32_STANDIN_API void Standin_RecordDriverCall(const char *exportName, const char *printerName,
+                                                const char *argument);
+WIN32_STANDIN_API int Standin_DriverCalls(void);
+WIN32_STANDIN_API struct StandinDriverCall Standin_DriverCall(int index);
+WIN32_STANDIN_API void Standin_SetDriverResult(int32_t result);
+WIN32_STANDIN_API int32_t Standin_DriverResult(void);
 
 #ifdef __cplusplus
 }

@@ -48,6 +48,24 @@ typedef HANDLE HINSTANCE;
 typedef HANDLE HGLOBAL;
 typedef void *LPSECURITY_ATTRIBUTES;
 typedef void *LPOVERLAPPED;
+typedef HANDLE HDC;
+typedef HANDLE HWND;
+typedef BYTE *LPBYTE;
+typedef intptr_t INT_PTR;
+typedef INT_PTR(WINAPI *FARPROC)(void);
+
+// Only pointers to these pass through the library.
+typedef struct _devicemodeA DEVMODEA, *PDEVMODEA, *LPDEVMODEA;
+typedef struct _PRINTER_DEFAULTSA PRINTER_DEFAULTSA, *LPPRINTER_DEFAULTSA;
+
+typedef struct _DRIVER_INFO_2A {
+    DWORD cVersion;
+    LPSTR pName;
+    LPSTR pEnvironment;
+    LPSTR pDriverPath;  // full path of the driver's main file
+    LPSTR pDataFile;
+    LPSTR pConfigFile;
+} DRIVER_INFO_2A;
 
 #define TRUE 1
 #define FALSE 0
@@ -74,6 +92,10 @@ typedef void *LPOVERLAPPED;
 #define GMEM_FIXED 0x0000u
 #define GMEM_ZEROINIT 0x0040u
 
+#define QUERYESCSUPPORT 8
+#define DM_OUT_BUFFER 2
+#define IDOK 1
+
 // Files
 WIN32_STANDIN_API HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share,
                                             LPSECURITY_ATTRIBUTES security, DWORD disposition,
@@ -94,6 +116,29 @@ WIN32_STANDIN_API HGLOBAL WINAPI GlobalFree(HGLOBAL memory);
 
 // Modules. A module handle is the base address of the loaded object.
 WIN32_STANDIN_API DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR path, DWORD size);
+WIN32_STANDIN_API UINT WINAPI GetSystemDirectoryA(LPSTR path, UINT size);
+WIN32_STANDIN_API HMODULE WINAPI LoadLibraryA(LPCSTR path);
+WIN32_STANDIN_API FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name);
+WIN32_STANDIN_API BOOL WINAPI FreeLibrary(HMODULE module);
+WIN32_STANDIN_API HANDLE WINAPI GetCurrentProcess(void);
+// IsWow64Process is not declared: callers find it with GetProcAddress in
+// Kernel32.dll of the system directory, as on systems that predate it.
+
+// Print spooler
+WIN32_STANDIN_API BOOL WINAPI OpenPrinterA(LPSTR name, HANDLE *printer,
+                                           LPPRINTER_DEFAULTSA defaults);
+WIN32_STANDIN_API BOOL WINAPI ClosePrinter(HANDLE printer);
+WIN32_STANDIN_API BOOL WINAPI GetPrinterDriverA(HANDLE printer, LPSTR environment, DWORD level,
+                                                LPBYTE info, DWORD size, LPDWORD needed);
+WIN32_STANDIN_API LONG WINAPI DocumentPropertiesA(HWND window, HANDLE printer, LPSTR device,
+                                                  PDEVMODEA output, PDEVMODEA input, DWORD mode);
+
+// GDI
+WIN32_STANDIN_API HDC WINAPI CreateDCA(LPCSTR driver, LPCSTR device, LPCSTR port,
+                                       const DEVMODEA *devmode);
+WIN32_STANDIN_API int WINAPI ExtEscape(HDC dc, int escape, int inputSize, LPCSTR input,
+                                       int outputSize, LPSTR output);
+WIN32_STANDIN_API BOOL WINAPI DeleteDC(HDC dc);
 
 // The C runtime's extensions (cdecl, as in msvcrt)
 WIN32_STANDIN_API void _splitpath(const char *path, char *drive, char *dir, char *fname,

@@ -4,7 +4,9 @@
 # instruction (ret $0x8: __stdcall with two arguments; ret: __cdecl), that
 # enters at DllMain, and that imports from the given DLLs only.
 #
-# Usage: check_pe_dll.sh DLL OBJDUMP "EXPORT..." "RET" "IMPORT.dll..."
+# Usage: check_pe_dll.sh DLL OBJDUMP "EXPORT..." "RET" "IMPORT.dll..." ["FUNCTION..."]
+# The optional last argument names functions that must not be imported
+# (those the library looks up at run time instead).
 #   check_pe_dll.sh TRIVJPEG.DLL objdump "Jpeg_EncodeStart" 'ret $0x8' "msvcrt.dll"
 set -uo pipefail
 
@@ -13,6 +15,7 @@ objdump=$2
 expected_exports=$(tr ' ' '\n' <<<"$3" | sort)
 expected_ret=$4
 allowed_imports=$(tr ' ' '\n' <<<"$5")
+forbidden_functions=${6:-}
 failed=0
 
 ok() { echo "ok:   $*"; }
@@ -98,6 +101,16 @@ if [[ -z $unexpected ]]; then
 else
     bad "imports from $(tr '\n' ' ' <<<"$unexpected")as well"
 fi
+
+# The import table lists functions as "vma hint name" lines under each DLL.
+for function in $forbidden_functions; do
+    if sed -n '/^The Import Tables/,/^The Export Tables/p' <<<"$headers" |
+        grep -Eq "^[[:space:]]+[0-9a-fA-F]+[[:space:]]+[0-9]+[[:space:]]+$function\$"; then
+        bad "$function is imported; it must be looked up at run time"
+    else
+        ok "$function is not imported"
+    fi
+done
 
 if ((failed)); then
     echo "$dll: FAILED"
