@@ -434,13 +434,15 @@ TEST(Truncation, EveryPrefixIsRefused) {
     fields.compression = 3;
     fields.masks = {0x7C00, 0x03E0, 0x001F};
     v5.headerSize = 124;
+    Picture upTo100 = Noise(5, 3, 3);
+    for (auto &v : upTo100.data) v = static_cast<uint8_t>(v % 101);  // within the maximum value
     const Bytes files[] = {
         WriteBmp(Noise(5, 3, 3), 24),
         WriteBmp(Noise(5, 3, 1), 8, greyTopDown),
         WriteBmp(Noise(5, 3, 2), 16, fields),
         WriteBmp(Noise(5, 3, 4), 32, v5),
         WritePnm(Noise(5, 3, 1), "P5\n# comment\n5 3\n255\n"),
-        WritePnm(Noise(5, 3, 3), "P6 5 3 100\n"),
+        WritePnm(upTo100, "P6 5 3 100\n"),
     };
     for (const Bytes &file : files) {
         for (size_t n = 0; n < file.size(); ++n) {
