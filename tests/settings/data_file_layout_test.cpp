@@ -171,16 +171,34 @@ TEST_F(DataFileLayout, LoadingStopsOnceAllSixteenTextsAreLoaded) {
     EXPECT_EQ(Standin_Calls(StandinReadFile), reads);
 }
 
-TEST_F(DataFileLayout, LoopWithUnknownSizeEndsAfterABoundedNumberOfReads) {
-    // Without a size the walk is bounded by 65536 entries; one entry that
-    // points to itself with an empty key costs two reads per step.
-    TdfFile f = MessageFile({{"", "x"}});
+TEST_F(DataFileLayout, LoopWithUnknownSizeEndsAsSoonAsItCloses) {
+    // Without a size the step bound is 65536 entries, and each step reads its
+    // key a byte at a time through the handle: a loop must be noticed when it
+    // closes, not at the bound. One entry pointing to itself with a 127-byte
+    // key once cost millions of reads.
+    TdfFile f = MessageFile({{std::string(127, 'A'), "x"}});
     f.Put32(f.records[0] + kCountField, 0xFFFFFFFFu);
     f.Put32(f.entries[0][0] + kNextEntryField, f.entries[0][0]);
     Standin_FailAlways(StandinGetFileSize, 1);
     Load(f);
-    EXPECT_GT(Standin_Calls(StandinReadFile), 65536);
-    EXPECT_LT(Standin_Calls(StandinReadFile), 2 * 65536 + 64);
+    EXPECT_LT(Standin_Calls(StandinReadFile), 3 * 130);
+}
+
+TEST_F(DataFileLayout, LongerLoopsEndWithinAFewRounds) {
+    // Three entries in a ring behind a lead-in of two: the ring's keys are
+    // loaded, and the walk stops within a few times the chain's length.
+    std::vector<Message> messages = {
+        {"ERMSG_00", "zero"}, {"ERMSG_01", "one"}, {"ERMSG_02", "two"},
+        {"ERMSG_03", "three"}, {"ERMSG_04", "four"}};
+    TdfFile f = MessageFile(messages);
+    f.Put32(f.records[0] + kCountField, 0xFFFFFFFFu);
+    f.Put32(f.entries[0][4] + kNextEntryField, f.entries[0][2]);
+    Standin_FailAlways(StandinGetFileSize, 1);
+    Load(f);
+    EXPECT_STREQ(SPRINST_GetErrorMsg(4), "four");
+    EXPECT_STREQ(SPRINST_GetErrorMsg(2), "two");
+    // Each visit reads a 16-byte entry and a key of 9 bytes, one at a time.
+    EXPECT_LT(Standin_Calls(StandinReadFile), 4 * 5 * 12);
 }
 
 // ---------------------------------------------------------------------------

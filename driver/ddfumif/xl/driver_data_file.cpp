@@ -117,6 +117,7 @@ uint32_t FindSection(DriverDataFile *file, const char *name) {
     uint32_t limit = Le32(header + 4);
 
     uint32_t offset = 8;
+    LoopGuard loop(offset);
     for (uint32_t step = MaxChainSteps(file, kSectionRecordSize); step > 0; --step) {
         uint8_t bytes[kSectionRecordSize];
         if (ReadRecord(file, offset, bytes, kSectionRecordSize) != int32_t{kSectionRecordSize}) {
@@ -126,7 +127,7 @@ uint32_t FindSection(DriverDataFile *file, const char *name) {
         memcpy(record.name, bytes, 32);
         if (SameName(record.name, name)) return offset < limit ? offset : 0;
         offset = Le32(bytes + 48);
-        if (offset >= limit) return 0;
+        if (offset >= limit || loop.Closes(offset)) return 0;
     }
     return 0;  // the chain loops
 }

@@ -64,3 +64,26 @@ int32_t ReadMessageEntry(DriverDataFile *file, uint32_t offset, MessageEntry *en
 // How many records of this size a walk may visit: as many as the file can
 // hold, so a chain that loops ends.
 uint32_t MaxChainSteps(const DriverDataFile *file, uint32_t recordSize);
+
+// Notices a chain that has come back to an offset it visited (Brent's cycle
+// test: one saved offset, re-saved at each power of two). A chain is
+// followed the same way each time it passes an offset, so once it loops
+// nothing new can come; without this, a loop read through the handle would
+// run to the step bound one byte-sized read at a time.
+struct LoopGuard {
+    uint32_t saved;
+    uint32_t power = 1;
+    uint32_t length = 0;
+
+    explicit LoopGuard(uint32_t start) : saved(start) {}
+    // True when the chain's next offset closes a loop.
+    bool Closes(uint32_t next) {
+        if (next == saved) return true;
+        if (++length == power) {
+            saved = next;
+            power *= 2;
+            length = 0;
+        }
+        return false;
+    }
+};

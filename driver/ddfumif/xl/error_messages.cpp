@@ -37,7 +37,8 @@ bool AllLoaded() {
 // block empty: that result then shows no text rather than the general one.
 void LoadEntry(DriverDataFile *file, const MessageEntry &entry) {
     char key[kKeyCapacity] = {};
-    // A key of 128 bytes or more does not fit, stays empty and matches nothing.
+    // A key longer than 127 characters does not fit: it stays empty and
+    // matches nothing.
     ReadDataString(file, entry.keyOffset, key, kKeyCapacity);
     if (key[0] == '\0') return;
     for (int i = 0; i < kErrorMessageCount; ++i) {
@@ -67,11 +68,13 @@ void LoadMessageSection(DriverDataFile *file) {
     if (count > steps) count = steps;
 
     uint32_t offset = record.firstEntry;
+    LoopGuard loop(offset);
     for (uint32_t n = 0; n < count && !AllLoaded(); ++n) {
         MessageEntry entry;
         ReadMessageEntry(file, offset, &entry);  // a failed read leaves it zero
         LoadEntry(file, entry);
         offset = entry.nextEntry;
+        if (loop.Closes(offset)) break;
     }
 }
 
