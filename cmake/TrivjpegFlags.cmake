@@ -26,3 +26,14 @@ if(TRIVJPEG_SANITIZE)
                         -fno-omit-frame-pointer -g)
     add_link_options(-fsanitize=address,undefined)
 endif()
+
+# ThreadSanitizer for every target (the tsan preset), for the tests that run
+# encodes and transfers on many threads at once.
+option(TRIVJPEG_TSAN "Build everything with ThreadSanitizer" OFF)
+if(TRIVJPEG_TSAN)
+    if(WIN32 OR TRIVJPEG_SANITIZE)
+        message(FATAL_ERROR "TRIVJPEG_TSAN is for Linux builds without TRIVJPEG_SANITIZE")
+    endif()
+    add_compile_options(-fsanitize=thread -g)
+    add_link_options(-fsanitize=thread)
+endif()

@@ -67,6 +67,9 @@ struct State {
     DWORD readChunk = 0;
 
     std::map<void *, Module> modules;
+    // Serialises loading and unloading, as the Windows loader lock does; the
+    // dynamic loader's own records are then read under it too.
+    std::mutex loaderLock;
     std::string systemDirectory = kDefaultSystemDirectory;
     bool wow64 = false;
     bool kernel32HasIsWow64 = true;
@@ -371,6 +374,7 @@ HMODULE WINAPI LoadLibraryA(LPCSTR path) {
         return &kernel32Image;
     }
     guard.unlock();  // the library's own constructors may call the stand-in
+    std::lock_guard<std::mutex> loading(s.loaderLock);
     void *library = dlopen(path, RTLD_NOW | RTLD_LOCAL);
     struct link_map *map = nullptr;
     if (library == nullptr || dlinfo(library, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr) {
@@ -414,6 +418,7 @@ BOOL WINAPI FreeLibrary(HMODULE module) {
     void *library = found->second.library;
     s.modules.erase(found);
     guard.unlock();
+    std::lock_guard<std::mutex> unloading(s.loaderLock);
     if (library) dlclose(library);
     return TRUE;
 }
