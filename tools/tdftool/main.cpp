@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "file_io.h"
 #include "tdf_format.h"
 
 namespace {
@@ -85,44 +86,6 @@ int UsageError(const std::string &message, const char *helpCommand) {
 
 bool IsHelp(const std::string &arg) { return arg == "-h" || arg == "--help"; }
 
-bool ReadWhole(const std::string &path, std::vector<uint8_t> *bytes, std::string *error) {
-    FILE *f = fopen(path.c_str(), "rb");
-    if (!f) {
-        *error = strerror(errno);
-        return false;
-    }
-    uint8_t chunk[65536];
-    size_t n;
-    while ((n = fread(chunk, 1, sizeof chunk, f)) > 0)
-        bytes->insert(bytes->end(), chunk, chunk + n);
-    bool ok = !ferror(f);
-    if (!ok) *error = "read error";
-    fclose(f);
-    return ok;
-}
-
-// Writes beside the target and renames into place, so that a failed write
-// never leaves a partial data file under the output name.
-bool WriteWhole(const std::string &path, const std::vector<uint8_t> &bytes, std::string *error) {
-    std::string temp = path + ".part";
-    FILE *f = fopen(temp.c_str(), "wb");
-    if (!f) {
-        *error = temp + ": " + strerror(errno);
-        return false;
-    }
-    bool ok = fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    ok = (fclose(f) == 0) && ok;
-#ifdef _WIN32
-    if (ok) remove(path.c_str());  // rename does not replace an existing file here
-#endif
-    if (ok && rename(temp.c_str(), path.c_str()) != 0) ok = false;
-    if (!ok) {
-        *error = strerror(errno);
-        remove(temp.c_str());
-    }
-    return ok;
-}
-
 int Build(int argc, char **argv) {
     std::string input, output;
     for (int i = 0; i < argc; ++i) {
@@ -177,7 +140,7 @@ int Build(int argc, char **argv) {
         fprintf(stderr, "tdftool: %s; %s not written\n", error.c_str(), output.c_str());
         return 1;
     }
-    if (!WriteWhole(output, file, &error)) {
+    if (!WriteWhole(output, file.data(), file.size(), &error)) {
         fprintf(stderr, "tdftool: cannot write %s: %s\n", output.c_str(), error.c_str());
         return 1;
     }

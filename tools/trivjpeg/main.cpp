@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "file_io.h"
 #include "image_file.h"
 #include "test_card.h"
 #include "trivjpeg.h"
@@ -53,43 +54,6 @@ bool ParseNumber(const char *text, long low, long high, long *value) {
     if (errno != 0 || end == text || *end != '\0' || v < low || v > high) return false;
     *value = v;
     return true;
-}
-
-bool ReadFile(const std::string &path, std::vector<uint8_t> *bytes, std::string *error) {
-    FILE *f = fopen(path.c_str(), "rb");
-    if (!f) {
-        *error = strerror(errno);
-        return false;
-    }
-    uint8_t chunk[65536];
-    size_t n;
-    while ((n = fread(chunk, 1, sizeof chunk, f)) > 0) bytes->insert(bytes->end(), chunk, chunk + n);
-    bool ok = !ferror(f);
-    if (!ok) *error = "read error";
-    fclose(f);
-    return ok;
-}
-
-// Writes to a temporary file beside the target and renames it into place,
-// so a failed write never leaves a partial JPEG under the output name.
-bool WriteFileWhole(const std::string &path, const uint8_t *data, size_t size, std::string *error) {
-    std::string temp = path + ".part";
-    FILE *f = fopen(temp.c_str(), "wb");
-    if (!f) {
-        *error = strerror(errno);
-        return false;
-    }
-    bool ok = fwrite(data, 1, size, f) == size;
-    ok = (fclose(f) == 0) && ok;
-#ifdef _WIN32
-    if (ok) remove(path.c_str());  // rename does not replace an existing file here
-#endif
-    if (ok && rename(temp.c_str(), path.c_str()) != 0) ok = false;
-    if (!ok) {
-        *error = strerror(errno);
-        remove(temp.c_str());
-    }
-    return ok;
 }
 
 const char *Describe(uint16_t status) {
@@ -166,7 +130,7 @@ int main(int argc, char **argv) {
     } else {
         std::vector<uint8_t> file;
         std::string error;
-        if (!ReadFile(input, &file, &error) || !ReadImage(std::move(file), &image, &error)) {
+        if (!ReadWhole(input, &file, &error) || !ReadImage(std::move(file), &image, &error)) {
             fprintf(stderr, "trivjpeg: %s: %s\n", input.c_str(), error.c_str());
             return 1;
         }
@@ -204,7 +168,7 @@ int main(int argc, char **argv) {
         return 1;
     }
     std::string error;
-    if (!WriteFileWhole(output, jpeg.data(), jpeg.size(), &error)) {
+    if (!WriteWhole(output, jpeg.data(), jpeg.size(), &error)) {
         fprintf(stderr, "trivjpeg: %s: cannot write: %s\n", output.c_str(), error.c_str());
         return 1;
     }
