@@ -1,0 +1,220 @@
+// trivbench: single-thread encode throughput of TRIVJPEG beside
+// libjpeg-turbo (TurboJPEG, accurate DCT, bottom-up BGR/BGRX/grey input, the
+// same quality and subsampling), on the same images, interleaved, several
+// repetitions; the median of each and their ratio. Also times TRIVJPEG's
+// size-only mode.
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+#include <turbojpeg.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "file_io.h"
+#include "image_file.h"
+#include "trivjpeg.h"
+
+namespace {
+
+double Now() {
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return t.tv_sec + t.tv_nsec * 1e-9;
+}
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+struct Setting {
+    const char *name;
+    int subsampling;  // Sub2x2, Sub2x1, SubNone; grey uses 8 bpp
+    int tjSubsampling;
+};
+
+constexpr Setting kSettings[] = {
+    {"420", Sub2x2, TJSAMP_420},
+    {"422", Sub2x1, TJSAMP_422},
+    {"444", SubNone, TJSAMP_444},
+};
+
+struct Image {
+    std::string name;
+    SourceImage pixels;  // bottom-up, pixel order 1 (BGR) for colour
+};
+
+// One row of the table.
+struct Result {
+    std::string image, setting;
+    int bits, quality;
+    double megapixels;
+    double ours, theirs, sizeOnly;  // median megapixels per second
+    uint32_t ourBytes;
+    unsigned long theirBytes;
+};
+
+Result Measure(const Image &image, const SourceImage &pixels, const char *setting, int subsampling,
+               int tjSubsampling, int quality, int repetitions) {
+    Result r{image.name, setting, pixels.bitsPerPixel, quality, 0, 0, 0, 0, 0, 0};
+    r.megapixels = double(pixels.width) * pixels.height / 1e6;
+    JpegEncodeJob job = {};
+    job.sourceData = pixels.pixels();
+    job.sourceSize = pixels.pixelBytes();
+    job.width = pixels.width;
+    job.height = pixels.height;
+    job.bitsPerPixel = pixels.bitsPerPixel;
+    job.quality = static_cast<uint8_t>(quality);
+    job.subsampling = static_cast<uint8_t>(subsampling);
+    job.pixelOrder = pixels.pixelOrder;
+    if (Jpeg_EncodeStart(&job, ModeSizeOnly) != 0) {
+        fprintf(stderr, "trivbench: %s: size-only encode failed\n", image.name.c_str());
+        exit(1);
+    }
+    std::vector<uint8_t> ours(job.destSize);
+    r.ourBytes = job.destSize;
+
+    tjhandle tj = tjInitCompress();
+    int format = pixels.bitsPerPixel == 8 ? TJPF_GRAY : pixels.bitsPerPixel == 24 ? TJPF_BGR : TJPF_BGRX;
+    int tjSamp = pixels.bitsPerPixel == 8 ? TJSAMP_GRAY : tjSubsampling;
+    unsigned long capacity = tjBufSize(pixels.width, pixels.height, tjSamp);
+    unsigned char *theirs = tjAlloc(capacity);
+    int pitch = static_cast<int>(RowStride(pixels.width, pixels.bitsPerPixel));
+
+    std::vector<double> ourTimes, theirTimes, sizeTimes;
+    for (int i = 0; i < repetitions; ++i) {
+        double t0 = Now();
+        job.destData = ours.data();
+        job.destSize = static_cast<uint32_t>(ours.size());
+        if (Jpeg_EncodeStart(&job, ModeEncode) != 0) {
+            fprintf(stderr, "trivbench: %s: encode failed\n", image.name.c_str());
+            exit(1);
+        }
+        double t1 = Now();
+        unsigned long size = capacity;
+        if (tjCompress2(tj, pixels.pixels(), pixels.width, pitch, pixels.height, format, &theirs,
+                        &size, tjSamp, quality,
+                        TJFLAG_ACCURATEDCT | TJFLAG_BOTTOMUP | TJFLAG_NOREALLOC) != 0) {
+            fprintf(stderr, "trivbench: TurboJPEG: %s\n", tjGetErrorStr2(tj));
+            exit(1);
+        }
+        double t2 = Now();
+        Jpeg_EncodeStart(&job, ModeSizeOnly);
+        double t3 = Now();
+        r.theirBytes = size;
+        ourTimes.push_back(t1 - t0);
+        theirTimes.push_back(t2 - t1);
+        sizeTimes.push_back(t3 - t2);
+    }
+    tjFree(theirs);
+    tjDestroy(tj);
+    r.ours = r.megapixels / Median(ourTimes);
+    r.theirs = r.megapixels / Median(theirTimes);
+    r.sizeOnly = r.megapixels / Median(sizeTimes);
+    return r;
+}
+
+// Four bytes per pixel, the fourth ignored, from 24-bit BGR.
+SourceImage ToBgrx(const SourceImage &bgr) {
+    SourceImage out;
+    out.width = bgr.width;
+    out.height = bgr.height;
+    out.bitsPerPixel = 32;
+    out.pixelOrder = 1;
+    uint64_t in = RowStride(bgr.width, 24), stride = RowStride(bgr.width, 32);
+    out.bytes.assign(stride * bgr.height, 0xFF);
+    for (uint32_t y = 0; y < bgr.height; ++y) {
+        for (uint32_t x = 0; x < bgr.width; ++x) {
+            memcpy(&out.bytes[y * stride + 4 * x], bgr.pixels() + y * in + 3 * x, 3);
+        }
+    }
+    return out;
+}
+
+void Usage() {
+    puts("Usage: trivbench [--csv] [--reps N] [--quality Q[,Q...]] IMAGE.bmp...\n"
+         "\n"
+         "Encodes each 24-bit BMP with TRIVJPEG and with TurboJPEG (accurate DCT, bottom-up\n"
+         "BGR, BGRX and grey input), interleaved, N times (default 5), at 4:2:0, 4:2:2,\n"
+         "4:4:4 and greyscale, at 24 and 32 bits per pixel and each quality (default\n"
+         "50,75,90,100), and prints the median megapixels per second of each, their\n"
+         "ratio, and the speed of TRIVJPEG's size-only mode. Single thread.");
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    bool csv = false;
+    int repetitions = 5;
+    std::vector<int> qualities = {50, 75, 90, 100};
+    std::vector<std::string> paths;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "-h" || arg == "--help") {
+            Usage();
+            return 0;
+        } else if (arg == "--csv") {
+            csv = true;
+        } else if (arg == "--reps" && i + 1 < argc) {
+            repetitions = std::max(1, atoi(argv[++i]));
+        } else if (arg == "--quality" && i + 1 < argc) {
+            qualities.clear();
+            for (char *q = strtok(argv[++i], ","); q; q = strtok(nullptr, ",")) qualities.push_back(atoi(q));
+        } else if (!arg.empty() && arg[0] == '-') {
+            fprintf(stderr, "trivbench: unknown option %s (try --help)\n", arg.c_str());
+            return 2;
+        } else {
+            paths.push_back(arg);
+        }
+    }
+    if (paths.empty()) {
+        Usage();
+        return 2;
+    }
+
+    if (csv) puts("image,width,height,bpp,subsampling,quality,trivjpeg_mps,turbojpeg_mps,ratio,sizeonly_mps,trivjpeg_bytes,turbojpeg_bytes");
+    else printf("%-28s %11s %4s %5s %3s %10s %10s %6s %10s\n", "image", "size", "bpp", "mode", "q",
+                "trivjpeg", "turbojpeg", "ratio", "size-only");
+    for (const std::string &path : paths) {
+        std::vector<uint8_t> file;
+        std::string error;
+        Image image;
+        image.name = path.substr(path.find_last_of('/') + 1);
+        if (!ReadWhole(path, &file, &error) || !ReadImage(std::move(file), &image.pixels, &error) ||
+            image.pixels.bitsPerPixel != 24) {
+            fprintf(stderr, "trivbench: %s: %s\n", path.c_str(), error.empty() ? "not a 24-bit BMP" : error.c_str());
+            return 1;
+        }
+        SourceImage bgrx = ToBgrx(image.pixels);
+        SourceImage grey = image.pixels;
+        ConvertToGrey(&grey);
+        std::vector<Result> rows;
+        for (int quality : qualities) {
+            for (const Setting &s : kSettings) {
+                rows.push_back(Measure(image, image.pixels, s.name, s.subsampling, s.tjSubsampling, quality, repetitions));
+                rows.push_back(Measure(image, bgrx, s.name, s.subsampling, s.tjSubsampling, quality, repetitions));
+            }
+            rows.push_back(Measure(image, grey, "grey", Sub2x2, TJSAMP_GRAY, quality, repetitions));
+        }
+        for (const Result &r : rows) {
+            if (csv) {
+                printf("%s,%u,%u,%d,%s,%d,%.1f,%.1f,%.3f,%.1f,%u,%lu\n", r.image.c_str(),
+                       image.pixels.width, image.pixels.height, r.bits, r.setting.c_str(), r.quality,
+                       r.ours, r.theirs, r.ours / r.theirs, r.sizeOnly, r.ourBytes, r.theirBytes);
+            } else {
+                char size[32];
+                snprintf(size, sizeof size, "%ux%u", image.pixels.width, image.pixels.height);
+                printf("%-28s %11s %4d %5s %3d %10.1f %10.1f %5.2fx %10.1f\n", r.image.c_str(), size,
+                       r.bits, r.setting.c_str(), r.quality, r.ours, r.theirs, r.ours / r.theirs,
+                       r.sizeOnly);
+            }
+            fflush(stdout);
+        }
+    }
+    return 0;
+}
