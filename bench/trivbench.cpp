@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "encode_job.h"
 #include "file_io.h"
 #include "image_file.h"
 #include "trivjpeg.h"
@@ -63,15 +64,7 @@ Result Measure(const Image &image, const SourceImage &pixels, const char *settin
                int tjSubsampling, int quality, int repetitions) {
     Result r{image.name, setting, pixels.bitsPerPixel, quality, 0, 0, 0, 0, 0, 0};
     r.megapixels = double(pixels.width) * pixels.height / 1e6;
-    JpegEncodeJob job = {};
-    job.sourceData = pixels.pixels();
-    job.sourceSize = pixels.pixelBytes();
-    job.width = pixels.width;
-    job.height = pixels.height;
-    job.bitsPerPixel = pixels.bitsPerPixel;
-    job.quality = static_cast<uint8_t>(quality);
-    job.subsampling = static_cast<uint8_t>(subsampling);
-    job.pixelOrder = pixels.pixelOrder;
+    JpegEncodeJob job = EncodeJobFor(pixels, quality, subsampling);
     if (Jpeg_EncodeStart(&job, ModeSizeOnly) != 0) {
         fprintf(stderr, "trivbench: %s: size-only encode failed\n", image.name.c_str());
         exit(1);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "encode_job.h"
 #include "file_io.h"
 #include "image_file.h"
 #include "test_card.h"
@@ -137,15 +138,7 @@ int main(int argc, char **argv) {
     }
     if (grey) ConvertToGrey(&image);
 
-    JpegEncodeJob job = {};
-    job.sourceData = image.pixels();
-    job.sourceSize = image.pixelBytes();
-    job.width = image.width;
-    job.height = image.height;
-    job.bitsPerPixel = image.bitsPerPixel;
-    job.quality = static_cast<uint8_t>(quality);
-    job.subsampling = static_cast<uint8_t>(subsampling);
-    job.pixelOrder = image.pixelOrder;
+    JpegEncodeJob job = EncodeJobFor(image, static_cast<int>(quality), subsampling);
 
     // One size-only pass tells the exact length; the encode then fills a
     // buffer of exactly that size.
