@@ -60,3 +60,11 @@ void ReduceNone(uint8_t *samples, const uint8_t *y, const uint8_t *cb, const uin
     memcpy(samples + 64, cb, 64);
     memcpy(samples + 128, cr, 64);
 }
+
+ChromaReducer ChooseReducer(uint8_t subsampling, uint32_t /*simdLevel*/) {
+    switch (subsampling) {
+        case Sub2x2: return Reduce2x2;
+        case Sub2x1: return Reduce2x1;
+        default: return ReduceNone;
+    }
+}

@@ -8,6 +8,7 @@
 
 #include "entropy_coder.h"
 #include "pixel_intake.h"
+#include "simd_support.h"
 #include "stream_headers.h"
 
 namespace {
@@ -15,16 +16,6 @@ namespace {
 int32_t Reject(uint16_t *status, uint16_t code) {
     *status |= code;
     return 0;
-}
-
-McuFetcher ChooseFetcher(uint16_t bitsPerPixel, uint8_t pixelOrder) {
-    bool blueFirst = pixelOrder == 1;
-    switch (bitsPerPixel) {
-        case 8: return FetchGray8;
-        case 16: return blueFirst ? FetchBgr16 : FetchRgb16;
-        case 24: return blueFirst ? FetchBgr24 : FetchRgb24;
-        default: return blueFirst ? FetchBgr32 : FetchRgb32;
-    }
 }
 
 // The source is only read; a null source reads as an empty one.
@@ -50,7 +41,8 @@ int32_t ValidateJob(const JpegEncodeJob *job, EncodeSetup *setup, uint16_t *stat
 
     setup->quality = job->quality;
     setup->subsampling = job->subsampling;
-    setup->fetcher = ChooseFetcher(bits, job->pixelOrder);
+    setup->simdLevel = SimdLevelInUse();
+    setup->fetcher = ChooseFetcher(bits, job->pixelOrder, setup->simdLevel);
     setup->blockCoder = CodeBlock;
     return 1;
 }

@@ -9,6 +9,7 @@
 
 struct EncoderSession;
 struct ComponentSpec;
+struct QuantTable;
 
 // The blocks of one MCU in coding order: up to four Y blocks, then Cb, Cr.
 constexpr uint32_t kMcuSampleBufferSize = 384;
@@ -18,6 +19,10 @@ typedef int32_t (*McuFetcher)(EncoderSession *session, uint8_t *samples);
 // Cuts the Y plane into blocks and reduces Cb and Cr to one block each.
 typedef void (*ChromaReducer)(uint8_t *samples, const uint8_t *y, const uint8_t *cb,
                               const uint8_t *cr);
+// Forward DCT and quantisation of one block of samples: quantised
+// coefficients in natural order.
+typedef void (*BlockTransform)(const uint8_t *samples, const QuantTable *table,
+                               int16_t *quantised);
 // Huffman-codes one quantised block (natural order) of one component.
 typedef int32_t (*BlockCoder)(EncoderSession *session, ComponentSpec *component,
                               const int16_t *block);
@@ -30,6 +35,7 @@ struct EncodeSetup {
     uint8_t quality;
     uint8_t subsampling;
     uint16_t outputKind;
+    uint32_t simdLevel;  // SimdLevel of this call
     McuFetcher fetcher;
     BlockCoder blockCoder;
 };
@@ -40,6 +46,10 @@ struct QuantTable {
     uint8_t precision;
     uint8_t tableId;
     uint16_t divisors[64];  // natural row-major order
+    // The same divisions as multiplications, for the vector quantiser
+    // (PrepareQuantTable in quantiser.cpp derives them from the divisors).
+    uint16_t reciprocal[64];
+    uint16_t shiftFactor[64];
 };
 
 // Code length and right-aligned code word per symbol. Only the symbols the
@@ -82,5 +92,6 @@ struct EncoderSession {
     McuFetcher fetcher;
     BlockCoder blockCoder;
     ChromaReducer chromaReducer;  // none for grey
+    BlockTransform blockTransform;
     uint16_t *status;             // this call's status word
 };

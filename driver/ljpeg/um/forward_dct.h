@@ -7,3 +7,11 @@
 // included. Output in natural order, scaled by 8: out[0] is the sum of the
 // 64 level-shifted samples.
 void ForwardDct(const uint8_t *samples, int32_t *coefficients);
+
+#include "simd_support.h"
+
+#if TRIVJPEG_X86
+// The same transform in SSE2, bit for bit: 16-bit lanes, the products as
+// 16 x 16 -> 32-bit multiply-adds, descaled at the same points.
+void ForwardDctSse2(const uint8_t *samples, int16_t *coefficients);
+#endif

@@ -6,26 +6,29 @@
 #include "mcu_loop.h"
 
 #include "forward_dct.h"
+#include "quantiser.h"
+#include "simd_support.h"
 #include "stream_headers.h"
 
 namespace {
 
-// Divides by the divisor (8 x the DQT entry, matching the DCT's scale) and
-// rounds to nearest, halves away from zero. Quotients of 8-bit samples lie
-// within -1024 to +1016, so the 16-bit store never truncates.
-inline int16_t QuantiseOne(int32_t x, int32_t q) {
-    int32_t half = q >> 1;
-    if (x >= 0) {
-        int32_t t = x + half;
-        return static_cast<int16_t>(t < q ? 0 : t / q);
-    }
-    int32_t t = half - x;
-    return static_cast<int16_t>(t < q ? 0 : -(t / q));
+// The stages of one block in plain C++: DCT to 32-bit coefficients, then
+// division.
+void TransformScalar(const uint8_t *samples, const QuantTable *table, int16_t *quantised) {
+    int32_t coefficients[64];
+    ForwardDct(samples, coefficients);
+    Quantise(coefficients, table, quantised);
 }
 
-void Quantise(const int32_t *coefficients, const QuantTable *table, int16_t *quantised) {
-    for (int i = 0; i < 64; ++i) quantised[i] = QuantiseOne(coefficients[i], table->divisors[i]);
+#if TRIVJPEG_X86
+// The same stages in SSE2: 16-bit coefficients, division by reciprocals.
+TRIVJPEG_SSE2 void TransformSse2(const uint8_t *samples, const QuantTable *table,
+                                 int16_t *quantised) {
+    int16_t coefficients[64];
+    ForwardDctSse2(samples, coefficients);
+    QuantiseSse2(coefficients, table, quantised);
 }
+#endif
 
 int32_t EncodeMcus(EncoderSession *s) {
     for (ComponentSpec &c : s->components) c.dcPredictor = 0;
@@ -33,7 +36,6 @@ int32_t EncodeMcus(EncoderSession *s) {
     s->output->bitBuffer = 0;
 
     uint8_t samples[kMcuSampleBufferSize];
-    int32_t coefficients[64];
     int16_t quantised[64];
     for (uint32_t n = 0; n < s->mcuCount; ++n) {
         if (!s->fetcher(s, samples)) return 0;
@@ -41,8 +43,7 @@ int32_t EncodeMcus(EncoderSession *s) {
         for (uint32_t m = 0; m < s->componentCount; ++m) {
             ComponentSpec *c = &s->components[m];
             for (uint32_t b = 0; b < uint32_t{c->hSampling} * c->vSampling; ++b, block += 64) {
-                ForwardDct(block, coefficients);
-                Quantise(coefficients, c->quantTable, quantised);
+                s->blockTransform(block, c->quantTable, quantised);
                 if (!s->blockCoder(s, c, quantised)) return 0;
             }
         }
@@ -57,4 +58,12 @@ int32_t EncodeScan(EncoderSession *session) {
     if (!WriteSos(session)) return 0;
     SetMcuGeometry(session);
     return EncodeMcus(session);
+}
+
+BlockTransform ChooseTransform(uint32_t simdLevel) {
+#if TRIVJPEG_X86
+    if (simdLevel >= SimdSse2) return TransformSse2;
+#endif
+    (void)simdLevel;
+    return TransformScalar;
 }

@@ -1,6 +1,9 @@
-// The scan: SOS, every MCU in raster order, and the final bit flush.
+// The scan: SOS, every MCU through the per-block pipeline, the final flush.
 #pragma once
 
 #include "encoder_session.h"
 
 int32_t EncodeScan(EncoderSession *session);
+
+// The forward DCT and quantiser pair for a SimdLevel.
+BlockTransform ChooseTransform(uint32_t simdLevel);

@@ -173,3 +173,13 @@ int32_t FetchRgb24(EncoderSession *s, uint8_t *samples) { return FetchColour<Rgb
 int32_t FetchBgr24(EncoderSession *s, uint8_t *samples) { return FetchColour<Bgr24>(s, samples); }
 int32_t FetchRgb32(EncoderSession *s, uint8_t *samples) { return FetchColour<Rgb32>(s, samples); }
 int32_t FetchBgr32(EncoderSession *s, uint8_t *samples) { return FetchColour<Bgr32>(s, samples); }
+
+McuFetcher ChooseFetcher(uint16_t bitsPerPixel, uint8_t pixelOrder, uint32_t /*simdLevel*/) {
+    bool blueFirst = pixelOrder == 1;
+    switch (bitsPerPixel) {
+        case 8: return FetchGray8;
+        case 16: return blueFirst ? FetchBgr16 : FetchRgb16;
+        case 24: return blueFirst ? FetchBgr24 : FetchRgb24;
+        default: return blueFirst ? FetchBgr32 : FetchRgb32;
+    }
+}

@@ -7,6 +7,7 @@
 
 #include "chroma_reduction.h"
 #include "mcu_loop.h"
+#include "quantiser.h"
 
 // clang-format off
 
@@ -140,6 +141,7 @@ int32_t SetUpSession(const JpegEncodeJob *job, const EncodeSetup *setup, Encoder
     session->outputKind = setup->outputKind;
     session->fetcher = setup->fetcher;
     session->blockCoder = setup->blockCoder;
+    session->blockTransform = ChooseTransform(setup->simdLevel);
     session->source->SetReadOrder(session->source, 1);
     session->output->SetWriteOrder(session->output, 0);
     session->sourceStart = session->source->position;
@@ -157,19 +159,17 @@ int32_t SetUpSession(const JpegEncodeJob *job, const EncodeSetup *setup, Encoder
             case Sub2x2:
                 session->mcuWidth = 16;
                 session->mcuHeight = 16;
-                session->chromaReducer = Reduce2x2;
                 break;
             case Sub2x1:
                 session->mcuWidth = 16;
                 session->mcuHeight = 8;
-                session->chromaReducer = Reduce2x1;
                 break;
             default:
                 session->mcuWidth = 8;
                 session->mcuHeight = 8;
-                session->chromaReducer = ReduceNone;
                 break;
         }
+        session->chromaReducer = ChooseReducer(setup->subsampling, setup->simdLevel);
     }
     // width is at most 65535 (ValidateJob), so width x 32 + 31 fits easily.
     session->stride = (job->width * job->bitsPerPixel + 31) / 32 * 4;
@@ -313,6 +313,7 @@ int32_t WriteDqt(EncoderSession *session, QuantTable tables[2]) {
             entries[i] = static_cast<uint8_t>(v);
             tables[t].divisors[i] = static_cast<uint16_t>(v * 8);
         }
+        PrepareQuantTable(&tables[t]);
         base += 64;
         for (int i = 0; i < 64; ++i) {
             if (!out->WriteByte(out, entries[ZigZagOrder[i]])) return 0;

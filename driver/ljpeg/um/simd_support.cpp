@@ -1,0 +1,56 @@
+// Processor feature detection for the vector twins of the stages.
+
+#include "simd_support.h"
+
+#include <atomic>
+
+#if TRIVJPEG_X86
+#include <cpuid.h>
+#endif
+
+namespace {
+
+constexpr uint32_t kUnknown = 0xFFFFFFFFu;
+
+// Both are plain words: every thread that detects writes the same value.
+std::atomic<uint32_t> detectedLevel{kUnknown};
+std::atomic<uint32_t> levelLimit{SimdAvx2};
+
+uint32_t Detect() {
+#if TRIVJPEG_X86
+    unsigned a, b, c, d;
+    // __get_cpuid also checks, on i386, that the processor has CPUID at all.
+    if (!__get_cpuid(1, &a, &b, &c, &d)) return SimdNone;
+    if (!(d & bit_SSE2)) return SimdNone;
+    if (!(c & bit_SSSE3)) return SimdSse2;
+    // AVX2 needs the processor's support and the system's: the operating
+    // system must save the YMM registers (OSXSAVE, then XCR0 bits 1 and 2).
+    bool osSavesYmm = false;
+    if (c & bit_OSXSAVE) {
+        unsigned lo, hi;
+        __asm__ volatile("xgetbv" : "=a"(lo), "=d"(hi) : "c"(0));
+        osSavesYmm = (lo & 6) == 6;
+    }
+    if (osSavesYmm && __get_cpuid_max(0, nullptr) >= 7) {
+        __cpuid_count(7, 0, a, b, c, d);
+        if (b & bit_AVX2) return SimdAvx2;
+    }
+    return SimdSsse3;
+#else
+    return SimdNone;
+#endif
+}
+
+}  // namespace
+
+uint32_t SimdLevelInUse() {
+    uint32_t level = detectedLevel.load(std::memory_order_relaxed);
+    if (level == kUnknown) {
+        level = Detect();
+        detectedLevel.store(level, std::memory_order_relaxed);
+    }
+    uint32_t limit = levelLimit.load(std::memory_order_relaxed);
+    return level < limit ? level : limit;
+}
+
+void LimitSimdLevel(uint32_t level) { levelLimit.store(level, std::memory_order_relaxed); }

@@ -1,0 +1,35 @@
+// Which vector instructions the encoder may use. The stages exist in plain
+// C++ on every target; on x86 they also have SSE2 (and where it pays, SSSE3
+// or AVX2) twins that produce the same bytes. The twins are chosen per call
+// from what the processor reports, so TRIVJPEG.DLL still runs on a 32-bit
+// processor without SSE2.
+#pragma once
+
+#include <stdint.h>
+
+// Each level includes the ones below it.
+enum SimdLevel : uint32_t {
+    SimdNone = 0,
+    SimdSse2 = 1,
+    SimdSsse3 = 2,
+    SimdAvx2 = 3,
+};
+
+// The level this call may use: what the processor and the operating system
+// support, capped by LimitSimdLevel.
+uint32_t SimdLevelInUse();
+
+// Caps the level for the whole process (SimdAvx2 lifts the cap). For tests,
+// which pin each vector twin to its scalar original.
+void LimitSimdLevel(uint32_t level);
+
+#if defined(__i386__) || defined(__x86_64__)
+#define TRIVJPEG_X86 1
+// Functions that use vector instructions carry the instruction set in their
+// own attribute, so the rest of the library stays plain i686 code.
+#define TRIVJPEG_SSE2 __attribute__((target("sse2")))
+#define TRIVJPEG_SSSE3 __attribute__((target("sse2,ssse3")))
+#define TRIVJPEG_AVX2 __attribute__((target("sse2,ssse3,avx2")))
+#else
+#define TRIVJPEG_X86 0
+#endif
