@@ -124,7 +124,20 @@ TEST(ValidateJob, CopiesTheChoicesIntoTheSetup) {
     EXPECT_EQ(status, StatusBase);
     EXPECT_EQ(setup.quality, 42);
     EXPECT_EQ(setup.subsampling, Sub2x1);
+    EXPECT_EQ(setup.simdLevel, SimdLevelInUse());
+    EXPECT_EQ(setup.blockCoder, ChooseBlockCoder(SimdLevelInUse()));
+}
+
+TEST(ValidateJob, ChoosesThePlainStagesWithoutVectorInstructions) {
+    jpegtest::SimdLimit scalar(SimdNone);
+    JobRig j(16, 16, 24, 42, Sub2x1);
+    j.job.pixelOrder = 1;
+    uint16_t status = StatusBase;
+    EncodeSetup setup{};
+    ASSERT_EQ(ValidateJob(&j.job, &setup, &status), 1);
+    EXPECT_EQ(setup.simdLevel, SimdNone);
     EXPECT_EQ(setup.blockCoder, &CodeBlock);
+    EXPECT_EQ(setup.fetcher, &FetchBgr24);
 }
 
 struct FetcherCase {
@@ -143,6 +156,9 @@ TEST_P(FetcherChoice, FollowsDepthAndPixelOrder) {
     j.job.pixelOrder = c.pixelOrder;
     uint16_t status = StatusBase;
     EncodeSetup setup{};
+    ASSERT_EQ(ValidateJob(&j.job, &setup, &status), 1);
+    EXPECT_EQ(setup.fetcher, ChooseFetcher(c.bitsPerPixel, c.pixelOrder, SimdLevelInUse()));
+    jpegtest::SimdLimit scalar(SimdNone);
     ASSERT_EQ(ValidateJob(&j.job, &setup, &status), 1);
     EXPECT_EQ(setup.fetcher, c.fetcher);
 }

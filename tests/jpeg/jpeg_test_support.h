@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "byte_stream.h"
+#include "simd_support.h"
 #include "trivjpeg.h"
 
 namespace jpegtest {
@@ -49,5 +50,15 @@ struct JobRig {
 inline std::vector<uint8_t> Written(const ByteStream &s) {
     return std::vector<uint8_t>(s.buffer, s.buffer + s.position);
 }
+
+// Caps the vector level for the life of the object: the stages then run as
+// they would on a processor that has no more than `level`.
+class SimdLimit {
+public:
+    explicit SimdLimit(uint32_t level) { LimitSimdLevel(level); }
+    ~SimdLimit() { LimitSimdLevel(SimdAvx2); }
+    SimdLimit(const SimdLimit &) = delete;
+    SimdLimit &operator=(const SimdLimit &) = delete;
+};
 
 }  // namespace jpegtest

@@ -17,6 +17,7 @@
 #include "encoder_entry.h"
 #include "encoder_session.h"
 #include "jpeg_test_support.h"
+#include "mcu_loop.h"
 #include "stream_headers.h"
 #include "trivjpeg.h"
 
@@ -721,6 +722,7 @@ TEST_P(SetUpSessionFor, FillsGeometryAndChoicesFromTheJob) {
     EXPECT_EQ(session.outputKind, OutputMemory);
     EXPECT_EQ(session.fetcher, setup.fetcher);
     EXPECT_EQ(session.blockCoder, setup.blockCoder);
+    EXPECT_EQ(session.blockTransform, ChooseTransform(setup.simdLevel));
     EXPECT_EQ(session.width, 17u);
     EXPECT_EQ(session.height, 9u);
     EXPECT_EQ(session.sourceStart, 0u);
@@ -738,10 +740,11 @@ TEST_P(SetUpSessionFor, FillsGeometryAndChoicesFromTheJob) {
             EXPECT_EQ(session.components[i].hSampling, 1);
             EXPECT_EQ(session.components[i].vSampling, 1);
         }
-        const ChromaReducer expected = c.subsampling == Sub2x2   ? Reduce2x2
-                                       : c.subsampling == Sub2x1 ? Reduce2x1
-                                                                 : ReduceNone;
-        EXPECT_EQ(session.chromaReducer, expected);
+        const ChromaReducer plain = c.subsampling == Sub2x2   ? Reduce2x2
+                                    : c.subsampling == Sub2x1 ? Reduce2x1
+                                                              : ReduceNone;
+        EXPECT_EQ(ChooseReducer(c.subsampling, SimdNone), plain);
+        EXPECT_EQ(session.chromaReducer, ChooseReducer(c.subsampling, setup.simdLevel));
     }
 
     // The output was switched to big-endian headers, the source to

@@ -43,7 +43,7 @@ int32_t ValidateJob(const JpegEncodeJob *job, EncodeSetup *setup, uint16_t *stat
     setup->subsampling = job->subsampling;
     setup->simdLevel = SimdLevelInUse();
     setup->fetcher = ChooseFetcher(bits, job->pixelOrder, setup->simdLevel);
-    setup->blockCoder = CodeBlock;
+    setup->blockCoder = ChooseBlockCoder(setup->simdLevel);
     return 1;
 }
 

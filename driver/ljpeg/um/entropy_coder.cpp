@@ -1,11 +1,16 @@
 // Block entropy coding: baseline Huffman coding of one quantised block (the
 // DC difference, then the AC run/size symbols in zig-zag order), packed
-// straight onto the output stream's bitBuffer and bitCount.
+// onto the output stream's bitBuffer and bitCount.
 //
-// Each CodeDc or CodeAc call assembles its completed bytes, with 0x00 after
-// every 0xFF, in a staging area, then makes one capacity check and one copy
-// (encode mode) or one count (size mode). Both modes complete exactly the
-// same bytes, so size-only mode predicts encode mode to the byte.
+// Two ways to the same bytes. While the room left can take the largest block
+// there is, a block is coded straight into the output (or only counted):
+// 32 bits at a time, stuffing byte by byte only in a word that holds 0xFF.
+// Near the end of the room, each CodeDc or CodeAc call assembles its
+// completed bytes, with 0x00 after every 0xFF, in a staging area, then makes
+// one capacity check and one copy (encode mode) or one count (size mode), so
+// a block that does not fit fails exactly where it runs out. Both modes
+// complete exactly the same bytes, so size-only mode predicts encode mode to
+// the byte.
 
 #include "entropy_coder.h"
 
@@ -13,6 +18,10 @@
 #include <string.h>
 
 #include "stream_headers.h"
+
+#if TRIVJPEG_X86
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -133,11 +142,211 @@ int32_t CodeAc(EncoderSession *session, const HuffmanCodeTable *table, const int
     return FinishCall(session, &p);
 }
 
+// --- Direct coding ---------------------------------------------------------
+
+// The most one block can complete: 7 pending bits, a DC code and value of at
+// most 16 + 11 bits, the AC calls' 1638 bits; each byte possibly stuffed.
+constexpr uint32_t kMaxBlockBytes = 2 * ((7 + 27 + 63 * (16 + 10)) / 8);
+static_assert(kMaxBlockBytes == 418);
+
+// The bits of one block, right-aligned: the low `count` bits of `bits` are
+// pending, the oldest highest. A put adds at most 27 bits to fewer than 32,
+// so nothing pending is ever shifted out.
+struct DirectWriter {
+    uint64_t bits;
+    uint32_t count;
+    uint8_t *next;   // encode mode: where the next byte goes
+    uint32_t bytes;  // both modes: bytes completed so far
+};
+
+// Bytes of w that equal 0xFF, each marked by its top bit (exact, no false
+// marks from carries).
+inline uint32_t FfBytes(uint32_t w) {
+    uint32_t t = ~w;
+    return ~(((t & 0x7F7F7F7Fu) + 0x7F7F7F7Fu) | t) & 0x80808080u;
+}
+
+template <bool kStore>
+inline void PutWord(DirectWriter *w, uint32_t word) {
+    if (FfBytes(word) == 0) {
+        if (kStore) {
+            uint8_t be[4] = {static_cast<uint8_t>(word >> 24), static_cast<uint8_t>(word >> 16),
+                             static_cast<uint8_t>(word >> 8), static_cast<uint8_t>(word)};
+            memcpy(w->next, be, 4);
+            w->next += 4;
+        }
+        w->bytes += 4;
+        return;
+    }
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        uint8_t byte = static_cast<uint8_t>(word >> shift);
+        if (kStore) {
+            *w->next++ = byte;
+            if (byte == 0xFF) *w->next++ = 0x00;
+        }
+        w->bytes += byte == 0xFF ? 2 : 1;
+    }
+}
+
+template <bool kStore>
+inline void Put(DirectWriter *w, uint32_t field, uint32_t n) {
+    w->bits = (w->bits << n) | field;
+    w->count += n;
+    if (w->count >= 32) {
+        w->count -= 32;
+        PutWord<kStore>(w, static_cast<uint32_t>(w->bits >> w->count));
+    }
+}
+
+// Magnitude category and value bits of a nonzero or zero value, without
+// branches: negative values send the low bits of y - 1.
+inline uint32_t CategoryOf(int32_t y) {
+    uint32_t sign = static_cast<uint32_t>(y >> 31);
+    return static_cast<uint32_t>(std::bit_width((static_cast<uint32_t>(y) ^ sign) - sign));
+}
+inline uint32_t ValueField(int32_t y, uint32_t category) {
+    return (static_cast<uint32_t>(y) + static_cast<uint32_t>(y >> 31)) & ((1u << category) - 1);
+}
+
+// Zig-zag position of each natural index.
+constexpr auto kZigZagPosition = [] {
+    struct {
+        uint8_t at[64];
+    } t{};
+    for (uint8_t k = 0; k < 64; ++k) t.at[ZigZagOrder[k]] = k;
+    return t;
+}();
+
+// For row r of a block and the byte whose bit c says that column c is
+// nonzero: the same coefficients as bits at their zig-zag positions. Eight
+// lookups turn a natural-order mask into a zig-zag one (16 KiB of constants).
+constexpr auto kRowToZigZag = [] {
+    struct {
+        uint64_t mask[8][256];
+    } t{};
+    for (int r = 0; r < 8; ++r) {
+        for (int b = 0; b < 256; ++b) {
+            for (int c = 0; c < 8; ++c) {
+                if (b >> c & 1) t.mask[r][b] |= uint64_t{1} << kZigZagPosition.at[8 * r + c];
+            }
+        }
+    }
+    return t;
+}();
+
+// The AC coefficients that are nonzero, as bit k for zig-zag index k (bit
+// 0, the DC, never set), from a natural-order mask with bit i for index i.
+inline uint64_t ToZigZag(uint64_t natural) {
+    uint64_t mask = 0;
+    for (int r = 0; r < 8; ++r) mask |= kRowToZigZag.mask[r][(natural >> 8 * r) & 0xFF];
+    return mask & ~uint64_t{1};
+}
+
+uint64_t NonzeroAc(const int16_t *block) {
+    uint64_t natural = 0;
+    for (int i = 0; i < 64; ++i) natural |= static_cast<uint64_t>(block[i] != 0) << i;
+    return ToZigZag(natural);
+}
+
+#if TRIVJPEG_X86
+// The same with SSE2: each compare of a row with zero, packed two rows to a
+// register, gives 16 mask bits at once.
+TRIVJPEG_SSE2 uint64_t NonzeroAcSse2(const int16_t *block) {
+    const __m128i zero = _mm_setzero_si128();
+    uint64_t natural = 0;
+    for (int r = 0; r < 8; r += 2) {
+        __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(block + 8 * r));
+        __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(block + 8 * r + 8));
+        __m128i zeros = _mm_packs_epi16(_mm_cmpeq_epi16(a, zero), _mm_cmpeq_epi16(b, zero));
+        uint32_t bits = static_cast<uint32_t>(_mm_movemask_epi8(zeros)) ^ 0xFFFFu;
+        natural |= uint64_t{bits} << 8 * r;
+    }
+    return ToZigZag(natural);
+}
+#endif
+
+template <bool kStore>
+void CodeBlockDirect(ByteStream *out, ComponentSpec *component, const int16_t *block,
+                     int32_t difference, uint64_t nonzero) {
+    DirectWriter w;
+    w.count = out->bitCount;
+    w.bits = (out->bitBuffer & 0xFF) >> (8 - w.count);
+    w.next = kStore ? out->buffer + out->position : nullptr;
+    w.bytes = 0;
+
+    const HuffmanCodeTable *dc = component->dcTable;
+    uint32_t s = CategoryOf(difference);
+    Put<kStore>(&w, uint32_t{dc->code[s]} << s | ValueField(difference, s), dc->codeLength[s] + s);
+
+    const HuffmanCodeTable *ac = component->acTable;
+    uint32_t last = 0;
+    while (nonzero != 0) {
+        uint32_t k = static_cast<uint32_t>(std::countr_zero(nonzero));
+        nonzero &= nonzero - 1;
+        uint32_t run = k - last - 1;
+        last = k;
+        for (; run > 15; run -= 16) Put<kStore>(&w, ac->code[0xF0], ac->codeLength[0xF0]);
+        int32_t y = block[ZigZagOrder[k]];
+        s = CategoryOf(y);
+        uint32_t symbol = run * 16 + s;
+        Put<kStore>(&w, uint32_t{ac->code[symbol]} << s | ValueField(y, s),
+                    ac->codeLength[symbol] + s);
+    }
+    // A block ending in zeros ends with EOB, however long the final run.
+    if (last != 63) Put<kStore>(&w, ac->code[0x00], ac->codeLength[0x00]);
+
+    // Completes the last whole bytes; fewer than 8 bits stay pending.
+    while (w.count >= 8) {
+        w.count -= 8;
+        uint8_t byte = static_cast<uint8_t>(w.bits >> w.count);
+        if (kStore) {
+            *w.next++ = byte;
+            if (byte == 0xFF) *w.next++ = 0x00;
+        }
+        w.bytes += byte == 0xFF ? 2 : 1;
+    }
+    out->position += w.bytes;
+    if (!kStore && out->size < out->position) out->size = out->position;
+    out->bitBuffer = static_cast<uint32_t>(w.bits << (8 - w.count)) & 0xFF;
+    out->bitCount = w.count;
+}
+
+// Codes the block directly when the room left can take the largest block,
+// through the staged calls otherwise.
+template <uint64_t (*kNonzeroAc)(const int16_t *)>
+int32_t CodeBlockWith(EncoderSession *session, ComponentSpec *component, const int16_t *block) {
+    int32_t difference = int32_t{block[0]} - component->dcPredictor;
+    component->dcPredictor = block[0];
+    ByteStream *out = session->output;
+    if (session->outputKind & 1) {
+        if (out->position <= out->size && out->size - out->position >= kMaxBlockBytes) {
+            CodeBlockDirect<true>(out, component, block, difference, kNonzeroAc(block));
+            return 1;
+        }
+    } else if (0xFFFFFFFFu - out->position >= kMaxBlockBytes) {
+        CodeBlockDirect<false>(out, component, block, difference, kNonzeroAc(block));
+        return 1;
+    }
+    if (!CodeDc(session, component->dcTable, difference)) return 0;
+    return CodeAc(session, component->acTable, block);
+}
+
 }  // namespace
 
 int32_t CodeBlock(EncoderSession *session, ComponentSpec *component, const int16_t *block) {
-    int32_t difference = int32_t{block[0]} - component->dcPredictor;
-    component->dcPredictor = block[0];
-    if (!CodeDc(session, component->dcTable, difference)) return 0;
-    return CodeAc(session, component->acTable, block);
+    return CodeBlockWith<NonzeroAc>(session, component, block);
+}
+
+#if TRIVJPEG_X86
+int32_t CodeBlockSse2(EncoderSession *session, ComponentSpec *component, const int16_t *block) {
+    return CodeBlockWith<NonzeroAcSse2>(session, component, block);
+}
+#endif
+
+BlockCoder ChooseBlockCoder(uint32_t simdLevel) {
+#if TRIVJPEG_X86
+    if (simdLevel >= SimdSse2) return CodeBlockSse2;
+#endif
+    (void)simdLevel;
+    return CodeBlock;
 }

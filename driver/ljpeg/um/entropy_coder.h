@@ -2,5 +2,13 @@
 #pragma once
 
 #include "encoder_session.h"
+#include "simd_support.h"
 
 int32_t CodeBlock(EncoderSession *session, ComponentSpec *component, const int16_t *block);
+#if TRIVJPEG_X86
+// The same coder; finds the nonzero coefficients with SSE2.
+int32_t CodeBlockSse2(EncoderSession *session, ComponentSpec *component, const int16_t *block);
+#endif
+
+// The block coder for a SimdLevel.
+BlockCoder ChooseBlockCoder(uint32_t simdLevel);

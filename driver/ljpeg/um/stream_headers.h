@@ -14,7 +14,18 @@ extern const uint8_t HuffmanSpec[416];
 // (T.81 Tables K.1 and K.2).
 extern const uint8_t QuantBase[130];
 // Natural index of the k-th coefficient in zig-zag order (T.81 Figure A.6).
-extern const uint8_t ZigZagOrder[64];
+// clang-format off
+inline constexpr uint8_t ZigZagOrder[64] = {
+     0,  1,  8, 16,  9,  2,  3, 10,
+    17, 24, 32, 25, 18, 11,  4,  5,
+    12, 19, 26, 33, 40, 48, 41, 34,
+    27, 20, 13,  6,  7, 14, 21, 28,
+    35, 42, 49, 56, 57, 50, 43, 36,
+    29, 22, 15, 23, 30, 37, 44, 51,
+    58, 59, 52, 45, 38, 31, 39, 46,
+    53, 60, 61, 54, 47, 55, 62, 63,
+};
+// clang-format on
 
 int32_t SetUpSession(const JpegEncodeJob *job, const EncodeSetup *setup, EncoderSession *session);
 int32_t WriteJpegStream(EncoderSession *session);

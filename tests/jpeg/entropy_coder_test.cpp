@@ -1,0 +1,223 @@
+// The block coder's two ways to the same bytes: blocks coded straight into a
+// roomy output must equal, byte for byte and in the bits left pending, the
+// same blocks coded through the staged calls that run near the end of the
+// room, in encode and size-only mode, from every pending bit count; and the
+// SSE2 search for nonzero coefficients must equal the plain one.
+
+#include <gtest/gtest.h>
+#include <string.h>
+
+#include <vector>
+
+#include "byte_stream.h"
+#include "encoder_session.h"
+#include "entropy_coder.h"
+#include "stream_headers.h"
+
+namespace {
+
+// The room below which a block goes through the staged calls.
+constexpr uint32_t kDirectRoom = 418;
+
+struct Lcg {
+    uint32_t state;
+    uint32_t Next() { return state = state * 1664525u + 1013904223u; }
+    // A coefficient as quantisation leaves them: mostly small, sometimes
+    // zero runs, sometimes the extremes of an 8-bit image.
+    int16_t Coefficient() {
+        uint32_t r = Next() >> 8;
+        switch (r % 8) {
+            case 0: case 1: case 2: return 0;
+            case 3: return static_cast<int16_t>(static_cast<int32_t>(r % 2047) - 1023);
+            case 4: return static_cast<int16_t>(r & 1 ? 1023 : -1023);
+            default: return static_cast<int16_t>(static_cast<int32_t>(r % 31) - 15);
+        }
+    }
+};
+
+// Blocks that reach the coder's corners: empty, full, the largest values,
+// long zero runs (ZRL), a last coefficient set or not, ones.
+std::vector<std::vector<int16_t>> TestBlocks() {
+    std::vector<std::vector<int16_t>> blocks;
+    blocks.push_back(std::vector<int16_t>(64, 0));
+    for (int16_t v : {1, -1, 1016, -1023, -1024}) blocks.push_back(std::vector<int16_t>(64, v));
+    for (int k = 1; k < 64; ++k) {  // one nonzero at each zig-zag position
+        std::vector<int16_t> b(64, 0);
+        b[ZigZagOrder[k]] = static_cast<int16_t>(k % 2 ? k : -k);
+        blocks.push_back(b);
+    }
+    for (int k : {17, 33, 48, 63}) {  // runs of 16 and more before the value
+        std::vector<int16_t> b(64, 0);
+        b[0] = 5;
+        b[ZigZagOrder[k]] = -300;
+        blocks.push_back(b);
+    }
+    std::vector<int16_t> alternating(64);
+    for (int i = 0; i < 64; ++i) alternating[i] = static_cast<int16_t>(i % 2 ? 1020 : -1020);
+    blocks.push_back(alternating);
+    Lcg lcg{12345};
+    for (int n = 0; n < 4000; ++n) {
+        std::vector<int16_t> b(64);
+        for (int16_t &v : b) v = lcg.Coefficient();
+        // Sparse blocks, as photographs give.
+        if (n % 2) {
+            for (int i = 1 + n % 13; i < 64; ++i) b[i] = 0;
+        }
+        blocks.push_back(b);
+    }
+    // Quantised values of 8-bit samples: DC within -1024..1016 (so DC
+    // differences stay within category 11), AC within +-1023 (category 10).
+    for (auto &b : blocks) {
+        b[0] = static_cast<int16_t>(b[0] < -1024 ? -1024 : b[0] > 1016 ? 1016 : b[0]);
+        for (int i = 1; i < 64; ++i) {
+            b[i] = static_cast<int16_t>(b[i] < -1023 ? -1023 : b[i] > 1023 ? 1023 : b[i]);
+        }
+    }
+    return blocks;
+}
+
+// A session with the built-in tables, coding into `out`.
+struct CoderRig {
+    std::vector<uint8_t> headerBytes = std::vector<uint8_t>(1024);
+    ByteStream headers{};
+    HuffmanCodeTable tables[4];
+    uint16_t status = StatusBase;
+    EncoderSession session{};
+
+    explicit CoderRig(ByteStream *out, uint16_t outputKind) {
+        session.componentCount = 3;
+        session.status = &status;
+        InitMemoryStream(&headers, 1024, headerBytes.data(), &status);
+        headers.SetWriteOrder(&headers, 0);
+        session.output = &headers;
+        EXPECT_EQ(WriteDht(&session, tables), 1);
+        session.output = out;
+        session.outputKind = outputKind;
+        for (ComponentSpec &c : session.components) c.dcPredictor = 0;
+    }
+};
+
+struct Coded {
+    std::vector<uint8_t> bytes;
+    uint32_t length;
+    uint32_t bitBuffer;
+    uint32_t bitCount;
+};
+
+// Codes the blocks one after another (alternating luma and chroma tables)
+// after `pending` bits 1010..., in encode mode with `room` bytes left after
+// a `start` offset, or counting from `start`.
+Coded CodeAll(const std::vector<std::vector<int16_t>> &blocks, BlockCoder coder, bool encode,
+              uint32_t pending, uint32_t start, uint32_t room) {
+    std::vector<uint8_t> memory(encode ? start + room : 0, 0xA5);
+    ByteStream out{};
+    if (encode) {
+        InitMemoryStream(&out, start + room, memory.data(), nullptr);
+    } else {
+        InitSizeCounter(&out, nullptr);
+        out.size = start;
+    }
+    out.position = start;
+    out.bitCount = pending;
+    out.bitBuffer = (0xAAu << (8 - pending)) & 0xFF & ~(0xFFu >> pending);
+    CoderRig rig(&out, encode ? OutputMemory : OutputCount);
+    Coded result{};
+    for (size_t i = 0; i < blocks.size(); ++i) {
+        ComponentSpec *c = &rig.session.components[i % 2];
+        // Each block in a stream of its own room: what matters is that both
+        // ways code it alike.
+        if (encode) {
+            uint32_t before = out.position;
+            EXPECT_EQ(coder(&rig.session, c, blocks[i].data()), 1) << "block " << i;
+            result.bytes.insert(result.bytes.end(), memory.begin() + before,
+                                memory.begin() + out.position);
+            out.position = start;
+        } else {
+            uint32_t before = out.position;
+            EXPECT_EQ(coder(&rig.session, c, blocks[i].data()), 1) << "block " << i;
+            result.length += out.position - before;
+            EXPECT_EQ(out.size, out.position);
+            out.position = out.size = start;
+        }
+    }
+    result.length += static_cast<uint32_t>(result.bytes.size());
+    result.bitBuffer = out.bitBuffer;
+    result.bitCount = out.bitCount;
+    return result;
+}
+
+void ExpectSame(const Coded &a, const Coded &b) {
+    EXPECT_EQ(a.length, b.length);
+    EXPECT_TRUE(a.bytes == b.bytes);
+    EXPECT_EQ(a.bitBuffer, b.bitBuffer);
+    EXPECT_EQ(a.bitCount, b.bitCount);
+}
+
+TEST(BlockCoder, CodesDirectlyWhatTheStagedCallsCode) {
+    const auto blocks = TestBlocks();
+    for (uint32_t pending = 0; pending < 8; ++pending) {
+        SCOPED_TRACE(pending);
+        // Encode: a roomy buffer takes the direct way; room one byte short
+        // of the largest block takes the staged calls (the blocks here fit).
+        Coded direct = CodeAll(blocks, CodeBlock, true, pending, 3, 4096);
+        Coded staged = CodeAll(blocks, CodeBlock, true, pending, 3, kDirectRoom - 1);
+        ExpectSame(direct, staged);
+        // Size only: counting from 0, and from just below the highest
+        // count the staged calls still code directly.
+        Coded counted = CodeAll(blocks, CodeBlock, false, pending, 0, 0);
+        Coded countedNearTop =
+            CodeAll(blocks, CodeBlock, false, pending, 0xFFFFFFFFu - (kDirectRoom - 1), 0);
+        EXPECT_EQ(counted.length, direct.length);
+        EXPECT_EQ(countedNearTop.length, direct.length);
+        EXPECT_EQ(counted.bitBuffer, direct.bitBuffer);
+        EXPECT_EQ(counted.bitCount, direct.bitCount);
+        EXPECT_EQ(countedNearTop.bitCount, direct.bitCount);
+    }
+}
+
+TEST(BlockCoder, StuffsEveryFfByteInBothWays) {
+    // 0x7FF... values after long codes give 0xFF bytes in many alignments.
+    const auto blocks = TestBlocks();
+    Coded direct = CodeAll(blocks, CodeBlock, true, 5, 0, 4096);
+    size_t ff = 0;
+    for (size_t i = 0; i + 1 < direct.bytes.size(); ++i) {
+        if (direct.bytes[i] == 0xFF) {
+            ++ff;
+            EXPECT_EQ(direct.bytes[i + 1], 0x00) << "at " << i;
+        }
+    }
+    EXPECT_GT(ff, 100u);  // the test blocks do reach the stuffing
+}
+
+TEST(BlockCoder, LargestBlockFitsTheDirectRoom) {
+    // Every coefficient at the largest magnitude with the longest codes
+    // there are, from 7 pending bits: the room the direct way reserves.
+    std::vector<std::vector<int16_t>> worst;
+    for (int16_t v : {-1023, 1023, -1020, 1020}) worst.push_back(std::vector<int16_t>(64, v));
+    for (const auto &block : worst) {
+        Coded c = CodeAll({block}, CodeBlock, true, 7, 0, kDirectRoom);
+        EXPECT_LE(c.bytes.size(), kDirectRoom);
+    }
+}
+
+#if TRIVJPEG_X86
+TEST(BlockCoder, Sse2TwinCodesAlike) {
+    if (SimdLevelInUse() < SimdSse2) GTEST_SKIP() << "no SSE2";
+    const auto blocks = TestBlocks();
+    for (uint32_t pending : {0u, 3u, 7u}) {
+        ExpectSame(CodeAll(blocks, CodeBlockSse2, true, pending, 0, 4096),
+                   CodeAll(blocks, CodeBlock, true, pending, 0, 4096));
+        EXPECT_EQ(CodeAll(blocks, CodeBlockSse2, false, pending, 0, 0).length,
+                  CodeAll(blocks, CodeBlock, false, pending, 0, 0).length);
+    }
+}
+#endif
+
+TEST(BlockCoder, ChoosesThePlainCoderWithoutVectorInstructions) {
+    EXPECT_EQ(ChooseBlockCoder(SimdNone), &CodeBlock);
+#if TRIVJPEG_X86
+    EXPECT_EQ(ChooseBlockCoder(SimdSse2), &CodeBlockSse2);
+#endif
+}
+
+}  // namespace
