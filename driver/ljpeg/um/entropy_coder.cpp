@@ -204,6 +204,11 @@ inline uint32_t CategoryOf(int32_t y) {
     uint32_t sign = static_cast<uint32_t>(y >> 31);
     return static_cast<uint32_t>(std::bit_width((static_cast<uint32_t>(y) ^ sign) - sign));
 }
+// The same for a value known to be nonzero (no test for zero).
+inline uint32_t CategoryOfNonzero(int32_t y) {
+    uint32_t sign = static_cast<uint32_t>(y >> 31);
+    return 32 - static_cast<uint32_t>(__builtin_clz((static_cast<uint32_t>(y) ^ sign) - sign));
+}
 inline uint32_t ValueField(int32_t y, uint32_t category) {
     return (static_cast<uint32_t>(y) + static_cast<uint32_t>(y >> 31)) & ((1u << category) - 1);
 }
@@ -238,6 +243,7 @@ constexpr auto kRowToZigZag = [] {
 // 0, the DC, never set), from a natural-order mask with bit i for index i.
 inline uint64_t ToZigZag(uint64_t natural) {
     uint64_t mask = 0;
+#pragma GCC unroll 8
     for (int r = 0; r < 8; ++r) mask |= kRowToZigZag.mask[r][(natural >> 8 * r) & 0xFF];
     return mask & ~uint64_t{1};
 }
@@ -254,6 +260,7 @@ uint64_t NonzeroAc(const int16_t *block) {
 TRIVJPEG_SSE2 uint64_t NonzeroAcSse2(const int16_t *block) {
     const __m128i zero = _mm_setzero_si128();
     uint64_t natural = 0;
+#pragma GCC unroll 4
     for (int r = 0; r < 8; r += 2) {
         __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(block + 8 * r));
         __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(block + 8 * r + 8));
@@ -287,7 +294,7 @@ void CodeBlockDirect(ByteStream *out, ComponentSpec *component, const int16_t *b
         last = k;
         for (; run > 15; run -= 16) Put<kStore>(&w, ac->code[0xF0], ac->codeLength[0xF0]);
         int32_t y = block[ZigZagOrder[k]];
-        s = CategoryOf(y);
+        s = CategoryOfNonzero(y);
         uint32_t symbol = run * 16 + s;
         Put<kStore>(&w, uint32_t{ac->code[symbol]} << s | ValueField(y, s),
                     ac->codeLength[symbol] + s);
