@@ -6,6 +6,13 @@ function(trivjpeg_library_flags target)
     target_compile_options(${target} PRIVATE
         -Wall -Wextra -Werror
         $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti>)
+    # The vector stages keep 16-byte values on the stack, but a 32-bit Windows
+    # caller guarantees only 4-byte stack alignment. The 32-bit builds (the
+    # DLL, and the i386 Linux build that tests the same code) assume no more
+    # and realign the frames that need it.
+    if(CMAKE_SIZEOF_VOID_P EQUAL 4 AND CMAKE_SYSTEM_PROCESSOR MATCHES "^(i.86|x86|AMD64|x86_64)$")
+        target_compile_options(${target} PRIVATE -mincoming-stack-boundary=2)
+    endif()
     if(NOT WIN32)
         set_target_properties(${target} PROPERTIES
             C_VISIBILITY_PRESET hidden
