@@ -1,24 +1,29 @@
 // Chroma reduction: where each Y sample lands in the McuSampleBuffer, the
-// truncating chroma averages, and the bytes each reducer must leave alone.
+// truncating chroma averages, and the bytes each reducer must leave alone,
+// for the reducer the encoder chooses at every SIMD level.
 
 #include <gtest/gtest.h>
 
 #include <ostream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "chroma_reduction.h"
 #include "encoder_session.h"
+#include "session_fixture.h"
 
 namespace {
 
+using jpegtest::SimdLevelAvailable;
+using jpegtest::SimdLevelName;
 using Bytes = std::vector<uint8_t>;
 
 constexpr uint8_t kCanary = 0x5A;
 
 struct Shape {
     const char *name;
-    ChromaReducer reduce;
+    uint8_t subsampling;
     int width, height;  // of each plane
 };
 
@@ -69,10 +74,12 @@ Bytes Expected(const Planes &p) {
 
 void PrintTo(const Shape &s, std::ostream *os) { *os << s.name; }
 
-class EveryReducer : public ::testing::TestWithParam<Shape> {};
+class EveryReducer : public ::testing::TestWithParam<std::tuple<Shape, uint32_t>> {};
 
 TEST_P(EveryReducer, MatchesDefinitionAndLeavesUnusedBytes) {
-    const Shape &s = GetParam();
+    const auto &[s, level] = GetParam();
+    if (!SimdLevelAvailable(level)) GTEST_SKIP() << "no " << SimdLevelName(level);
+    const ChromaReducer reduce = ChooseReducer(s.subsampling, level);
     uint32_t state = 5;
     for (int round = 0; round < 200; ++round) {
         Planes p(s.width, s.height);
@@ -83,16 +90,18 @@ TEST_P(EveryReducer, MatchesDefinitionAndLeavesUnusedBytes) {
                 b = static_cast<uint8_t>(round % 4 == 3 ? 254 + (state >> 31) : state >> 24);
             }
         }
-        ASSERT_EQ(Reduce(s.reduce, p), Expected(p)) << "round " << round;
+        ASSERT_EQ(Reduce(reduce, p), Expected(p)) << "round " << round;
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Shapes, EveryReducer,
-                         ::testing::Values(Shape{"Reduce2x2", Reduce2x2, 16, 16},
-                                           Shape{"Reduce2x1", Reduce2x1, 16, 8},
-                                           Shape{"ReduceNone", ReduceNone, 8, 8}),
-                         [](const ::testing::TestParamInfo<Shape> &info) {
-                             return std::string(info.param.name);
+                         ::testing::Combine(::testing::Values(Shape{"Reduce2x2", Sub2x2, 16, 16},
+                                                              Shape{"Reduce2x1", Sub2x1, 16, 8},
+                                                              Shape{"ReduceNone", SubNone, 8, 8}),
+                                            ::testing::ValuesIn(jpegtest::kSimdLevels)),
+                         [](const ::testing::TestParamInfo<std::tuple<Shape, uint32_t>> &info) {
+                             return std::string(std::get<0>(info.param).name) + "_" +
+                                    SimdLevelName(std::get<1>(info.param));
                          });
 
 TEST(Reduce2x2, PlacesLumaQuartersInRasterOrder) {

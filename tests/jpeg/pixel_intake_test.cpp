@@ -1,7 +1,8 @@
 // Pixel intake: where each fetcher finds an MCU in the bottom-up source, how
 // it unpacks and converts the pixels, how it fills the part of an MCU beyond
 // the picture, and that it never reads outside the source, whatever the
-// session holds.
+// session holds. Each check runs on the fetcher (and reducer) the encoder
+// chooses at every SIMD level, the plain originals included.
 
 #include <gtest/gtest.h>
 #include <string.h>
@@ -9,6 +10,7 @@
 #include <algorithm>
 #include <ostream>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -19,28 +21,33 @@
 namespace {
 
 using jpegtest::FetchRig;
+using jpegtest::SimdLevelAvailable;
+using jpegtest::SimdLevelName;
 using Bytes = std::vector<uint8_t>;
 
 struct Format {
     const char *name;
-    McuFetcher fetch;
     uint32_t bitsPerPixel;
     bool bgr;  // blue in the first byte or the low bits
 };
 
-const Format kGray8{"Gray8", FetchGray8, 8, false};
-const Format kRgb16{"Rgb16", FetchRgb16, 16, false};
-const Format kBgr16{"Bgr16", FetchBgr16, 16, true};
-const Format kRgb24{"Rgb24", FetchRgb24, 24, false};
-const Format kBgr24{"Bgr24", FetchBgr24, 24, true};
-const Format kRgb32{"Rgb32", FetchRgb32, 32, false};
-const Format kBgr32{"Bgr32", FetchBgr32, 32, true};
+const Format kGray8{"Gray8", 8, false};
+const Format kRgb16{"Rgb16", 16, false};
+const Format kBgr16{"Bgr16", 16, true};
+const Format kRgb24{"Rgb24", 24, false};
+const Format kBgr24{"Bgr24", 24, true};
+const Format kRgb32{"Rgb32", 32, false};
+const Format kBgr32{"Bgr32", 32, true};
+
+// The fetcher the encoder chooses for the format at a SIMD level.
+McuFetcher FetcherAt(const Format &f, uint32_t level) {
+    return ChooseFetcher(static_cast<uint16_t>(f.bitsPerPixel), f.bgr ? 1 : 0, level);
+}
 
 struct Layout {
-    uint8_t mcuWidth, mcuHeight;
-    ChromaReducer reduce;
+    uint8_t mcuWidth, mcuHeight, subsampling;
 };
-const Layout kLayouts[] = {{16, 16, Reduce2x2}, {16, 8, Reduce2x1}, {8, 8, ReduceNone}};
+const Layout kLayouts[] = {{16, 16, Sub2x2}, {16, 8, Sub2x1}, {8, 8, SubNone}};
 
 // A grey session has no reducer and always an 8 x 8 MCU.
 ChromaReducer ReducerFor(const Format &f, ChromaReducer colour) {
@@ -134,31 +141,49 @@ bool AllCanary(const FetchRig &rig) {
                        [](uint8_t b) { return b == FetchRig::kCanary; });
 }
 
-std::string FormatName(const ::testing::TestParamInfo<Format> &info) { return info.param.name; }
 void PrintTo(const Format &f, std::ostream *os) { *os << f.name; }
 
-class AnyFetcher : public ::testing::TestWithParam<Format> {};
-class ColourFetcher : public ::testing::TestWithParam<Format> {};
-class ByteFetcher : public ::testing::TestWithParam<Format> {};
+// A format at a SIMD level; levels this processor lacks are skipped.
+class FetcherAtLevel : public ::testing::TestWithParam<std::tuple<Format, uint32_t>> {
+protected:
+    void SetUp() override {
+        if (!SimdLevelAvailable(level())) GTEST_SKIP() << "no " << SimdLevelName(level());
+    }
+    const Format &format() const { return std::get<0>(GetParam()); }
+    uint32_t level() const { return std::get<1>(GetParam()); }
+    McuFetcher fetcher() const { return FetcherAt(format(), level()); }
+    ChromaReducer reducer(uint8_t subsampling) const {
+        return ReducerFor(format(), ChooseReducer(subsampling, level()));
+    }
+};
+
+std::string ParamName(const ::testing::TestParamInfo<std::tuple<Format, uint32_t>> &info) {
+    return std::string(std::get<0>(info.param).name) + "_" + SimdLevelName(std::get<1>(info.param));
+}
+
+class AnyFetcher : public FetcherAtLevel {};
+class ColourFetcher : public FetcherAtLevel {};
+class ByteFetcher : public FetcherAtLevel {};
 
 // Every MCU of pictures whose edges cut the MCUs in every way, for every MCU
 // shape, byte for byte (unused bytes included). A 1 x 1 picture must give
-// its one pixel in every sample of every block.
+// its one pixel in every sample of every block; one 15 wide leaves all but
+// one column inside, where the row padding must not stand in for it.
 TEST_P(AnyFetcher, MatchesClampToEdgeModelForEveryMcu) {
-    const Format &f = GetParam();
-    const uint32_t sizes[][2] = {{1, 1}, {21, 19}, {37, 9}, {16, 16}, {8, 24}, {3, 40}};
+    const Format &f = format();
+    const uint32_t sizes[][2] = {{1, 1}, {21, 19}, {37, 9}, {16, 16}, {8, 24}, {3, 40}, {15, 17}};
     uint32_t seed = 1;
     for (const Layout &layout : kLayouts) {
         if (f.bitsPerPixel == 8 && layout.mcuWidth != 8) continue;
         for (const auto &size : sizes) {
             FetchRig rig(size[0], size[1], f.bitsPerPixel, layout.mcuWidth, layout.mcuHeight,
-                         ReducerFor(f, layout.reduce));
+                         reducer(layout.subsampling));
             for (uint8_t &b : rig.source) b = NextByte(seed);
             for (uint32_t m = 0; m < rig.session.mcuCount; ++m) {
                 SCOPED_TRACE(::testing::Message()
                              << size[0] << "x" << size[1] << ", MCU " << int{layout.mcuWidth} << "x"
                              << int{layout.mcuHeight} << " #" << m);
-                ASSERT_EQ(rig.Fetch(f.fetch, m), 1);
+                ASSERT_EQ(rig.Fetch(fetcher(), m), 1);
                 EXPECT_EQ(Bytes(rig.samples, rig.samples + kMcuSampleBufferSize),
                           ExpectedMcu(rig, f, m));
                 EXPECT_EQ(rig.session.mcuIndex, m);
@@ -175,16 +200,17 @@ TEST(BottomUpRows, TopRowOfPictureIsLastInBuffer) {
     for (const Format &f : {kGray8, kRgb24}) {
         SCOPED_TRACE(f.name);
         FetchRig rig(8, 12, f.bitsPerPixel, 8, 8, ReducerFor(f, ReduceNone));
+        const McuFetcher fetch = FetcherAt(f, SimdLevelInUse());
         const uint32_t stride = rig.session.stride;
         for (uint32_t row = 0; row < 12; ++row) {
             // A grey level per buffer row: Y equals the level.
             memset(rig.source.data() + row * stride, 10 + row, stride);
         }
-        ASSERT_EQ(rig.Fetch(f.fetch, 0), 1);
+        ASSERT_EQ(rig.Fetch(fetch, 0), 1);
         for (int i = 0; i < 8; ++i) EXPECT_EQ(rig.samples[8 * i + 3], 10 + 11 - i) << "row " << i;
         // The second MCU row holds picture rows 8..11 (buffer rows 3..0), then
         // repeats buffer row 0.
-        ASSERT_EQ(rig.Fetch(f.fetch, 1), 1);
+        ASSERT_EQ(rig.Fetch(fetch, 1), 1);
         for (int i = 0; i < 8; ++i) {
             EXPECT_EQ(rig.samples[8 * i + 3], 10 + std::max(3 - i, 0)) << "row " << i;
         }
@@ -201,7 +227,7 @@ TEST(EdgeReplication, RepeatsLastColumnAndRowInsideThePicture) {
     for (uint32_t m : {1u, 2u, 3u}) {
         SCOPED_TRACE(m);
         ResetCapture();
-        ASSERT_EQ(rig.Fetch(FetchRgb24, m), 1);
+        ASSERT_EQ(rig.Fetch(FetcherAt(kRgb24, SimdLevelInUse()), m), 1);
         ASSERT_EQ(capture.calls, 1);
         EXPECT_EQ(capture.samples, rig.samples);
         const int columns = m & 1 ? 5 : 16, rows = m >= 2 ? 3 : 16;
@@ -231,7 +257,7 @@ TEST(EdgeReplication, GreyRepeatsLastColumnAndRow) {
 }
 
 TEST_P(ByteFetcher, ConvertsPrimariesAndSecondaries) {
-    const Format &f = GetParam();
+    const Format &f = format();
     struct Named {
         const char *name;
         uint8_t r, g, b;
@@ -243,14 +269,14 @@ TEST_P(ByteFetcher, ConvertsPrimariesAndSecondaries) {
         {"blue", 0, 0, 255, {29, 255, 107}},       {"cyan", 0, 255, 255, {178, 171, 1}},
         {"magenta", 255, 0, 255, {106, 213, 235}}, {"yellow", 255, 255, 0, {226, 1, 149}},
     };
-    FetchRig rig(8, 1, f.bitsPerPixel, 8, 8, ReduceNone);
+    FetchRig rig(8, 1, f.bitsPerPixel, 8, 8, reducer(SubNone));
     for (int x = 0; x < 8; ++x) {
         uint8_t *p = rig.Pixel(x, 0);
         p[f.bgr ? 2 : 0] = colours[x].r;
         p[1] = colours[x].g;
         p[f.bgr ? 0 : 2] = colours[x].b;
     }
-    ASSERT_EQ(rig.Fetch(f.fetch, 0), 1);
+    ASSERT_EQ(rig.Fetch(fetcher(), 0), 1);
     for (int x = 0; x < 8; ++x) {
         SCOPED_TRACE(colours[x].name);
         EXPECT_EQ(rig.samples[x], colours[x].expected.y);
@@ -294,21 +320,27 @@ TEST(SixteenBitPixels, EveryColourInBothOrdersMatchesReference) {
     }
 }
 
+// 24 x 11 pixels: rows of 16 wholly inside in the first MCU column, rows cut
+// by the edge in the second.
 TEST(ThirtyTwoBitPixels, FourthByteHasNoInfluence) {
     for (const Format &f : {kRgb32, kBgr32}) {
-        SCOPED_TRACE(f.name);
-        FetchRig zero(13, 11, 32, 16, 16, Reduce2x2), noise(13, 11, 32, 16, 16, Reduce2x2);
-        uint32_t seed = 3;
-        for (size_t i = 0; i < zero.source.size(); ++i) {
-            uint8_t b = NextByte(seed);
-            zero.source[i] = i % 4 == 3 ? 0 : b;
-            noise.source[i] = b;
-        }
-        for (uint32_t m = 0; m < zero.session.mcuCount; ++m) {
-            ASSERT_EQ(zero.Fetch(f.fetch, m), 1);
-            ASSERT_EQ(noise.Fetch(f.fetch, m), 1);
-            EXPECT_EQ(Bytes(zero.samples, zero.samples + kMcuSampleBufferSize),
-                      Bytes(noise.samples, noise.samples + kMcuSampleBufferSize));
+        for (uint32_t level : jpegtest::kSimdLevels) {
+            if (!SimdLevelAvailable(level)) continue;
+            SCOPED_TRACE(::testing::Message() << f.name << " " << SimdLevelName(level));
+            const McuFetcher fetch = FetcherAt(f, level);
+            FetchRig zero(24, 11, 32, 16, 16, Reduce2x2), noise(24, 11, 32, 16, 16, Reduce2x2);
+            uint32_t seed = 3;
+            for (size_t i = 0; i < zero.source.size(); ++i) {
+                uint8_t b = NextByte(seed);
+                zero.source[i] = i % 4 == 3 ? 0 : b;
+                noise.source[i] = b;
+            }
+            for (uint32_t m = 0; m < zero.session.mcuCount; ++m) {
+                ASSERT_EQ(zero.Fetch(fetch, m), 1);
+                ASSERT_EQ(noise.Fetch(fetch, m), 1);
+                EXPECT_EQ(Bytes(zero.samples, zero.samples + kMcuSampleBufferSize),
+                          Bytes(noise.samples, noise.samples + kMcuSampleBufferSize));
+            }
         }
     }
 }
@@ -319,38 +351,45 @@ TEST(ThirtyTwoBitPixels, FourthByteHasNoInfluence) {
 // last pixel of the buffer's last row.
 
 TEST_P(AnyFetcher, AcceptsSourceEndingAtTopRowsLastPixel) {
-    const Format &f = GetParam();
-    FetchRig rig(9, 3, f.bitsPerPixel, 8, 8, ReducerFor(f, ReduceNone));
+    const Format &f = format();
+    FetchRig rig(9, 3, f.bitsPerPixel, 8, 8, reducer(SubNone));
     rig.Truncate(size_t{2} * rig.session.stride + 9 * f.bitsPerPixel / 8);
-    EXPECT_EQ(rig.Fetch(f.fetch, 0), 1);
-    EXPECT_EQ(rig.Fetch(f.fetch, 1), 1);
+    EXPECT_EQ(rig.Fetch(fetcher(), 0), 1);
+    EXPECT_EQ(rig.Fetch(fetcher(), 1), 1);
     EXPECT_EQ(rig.status, StatusBase);
 }
 
 TEST_P(ColourFetcher, FailsWithStreamBoundWhenSourceIsOneByteShort) {
-    const Format &f = GetParam();
+    const Format &f = format();
     FetchRig rig(9, 3, f.bitsPerPixel, 8, 8, CapturePlanes);
     rig.Truncate(size_t{2} * rig.session.stride + 9 * f.bitsPerPixel / 8 - 1);
     ResetCapture();
-    EXPECT_EQ(rig.Fetch(f.fetch, 1), 0);
+    EXPECT_EQ(rig.Fetch(fetcher(), 1), 0);
     EXPECT_EQ(rig.status, StatusBase | StatusStreamBound);
     EXPECT_EQ(capture.calls, 0);
     EXPECT_TRUE(AllCanary(rig));
     // The first MCU column still lies wholly inside.
     rig.status = StatusBase;
-    EXPECT_EQ(rig.Fetch(f.fetch, 0), 1);
+    EXPECT_EQ(rig.Fetch(fetcher(), 0), 1);
     EXPECT_EQ(rig.status, StatusBase);
 }
 
-// Grey reads each sample through ReadByte, which reports a sample beyond the
-// end; a row segment that would start at or beyond the end fails silently.
+// Grey reads as if sample by sample through ReadByte, which reports a sample
+// beyond the end, having written the ones before it; a row segment that
+// would start at or beyond the end fails silently.
 TEST(FetchGray8, OneByteShortFailsInTheReadOrBeforeTheSegment) {
     {
         SCOPED_TRACE("width 10: the segment starts inside, its second byte is missing");
         FetchRig rig(10, 3, 8, 8, 8, nullptr);
-        rig.Truncate(size_t{2} * rig.session.stride + 10 - 1);
+        const size_t size = size_t{2} * rig.session.stride + 10 - 1;
+        rig.Truncate(size);
+        rig.source.back() = 0x17;
         EXPECT_EQ(rig.Fetch(FetchGray8, 1), 0);
         EXPECT_EQ(rig.status, StatusBase | StatusStreamBound);
+        EXPECT_EQ(rig.stream.position, size);
+        EXPECT_EQ(rig.samples[0], 0x17);
+        EXPECT_TRUE(std::all_of(rig.samples + 1, rig.samples + kMcuSampleBufferSize,
+                                [](uint8_t b) { return b == FetchRig::kCanary; }));
     }
     {
         SCOPED_TRACE("width 9: the segment would start at the end");
@@ -358,6 +397,8 @@ TEST(FetchGray8, OneByteShortFailsInTheReadOrBeforeTheSegment) {
         rig.Truncate(size_t{2} * rig.session.stride + 9 - 1);
         EXPECT_EQ(rig.Fetch(FetchGray8, 1), 0);
         EXPECT_EQ(rig.status, StatusBase);
+        EXPECT_EQ(rig.stream.position, 0u);
+        EXPECT_TRUE(AllCanary(rig));
         EXPECT_EQ(rig.Fetch(FetchGray8, 0), 1);
     }
     {
@@ -365,6 +406,23 @@ TEST(FetchGray8, OneByteShortFailsInTheReadOrBeforeTheSegment) {
         FetchRig rig(1, 1, 8, 8, 8, nullptr);
         rig.Truncate(0);
         EXPECT_EQ(rig.Fetch(FetchGray8, 0), 0);
+    }
+}
+
+// After a fetch the source stands where reading the MCU's samples one by one
+// would leave it: past the last sample of its lowest row inside the picture,
+// with no bits pending.
+TEST(FetchGray8, LeavesSourceAfterLastSampleRead) {
+    FetchRig rig(13, 11, 8, 8, 8, nullptr);
+    const uint32_t stride = rig.session.stride;
+    for (uint32_t m = 0; m < 4; ++m) {
+        SCOPED_TRACE(m);
+        rig.stream.position = 77;
+        rig.stream.bitCount = 3;
+        ASSERT_EQ(rig.Fetch(FetchGray8, m), 1);
+        const uint32_t x0 = m % 2 * 8, lowest = m < 2 ? 7 : 10, count = m % 2 ? 5 : 8;
+        EXPECT_EQ(rig.stream.position, (11 - 1 - lowest) * stride + x0 + count);
+        EXPECT_EQ(rig.stream.bitCount, 0u);
     }
 }
 
@@ -381,14 +439,14 @@ TEST(FetchGray8, RequiresEightByEightMcu) {
 // is touched. 2^30 with two MCUs per row is MCU row 2^29, whose first picture
 // row (2^32) would wrap to row 0 in 32-bit arithmetic.
 TEST_P(AnyFetcher, RefusesMcuOutsideThePicture) {
-    const Format &f = GetParam();
+    const Format &f = format();
     for (uint32_t index : {2u, 3u, 1u << 30, 0xFFFFFFFFu, 0u}) {
         SCOPED_TRACE(index);
         FetchRig rig(9, 3, f.bitsPerPixel, 8, 8, ReducerFor(f, CapturePlanes));
         if (index == 0) rig.session.mcusPerRow = 0;
         rig.stream.position = 5;
         ResetCapture();
-        EXPECT_EQ(rig.Fetch(f.fetch, index), 0);
+        EXPECT_EQ(rig.Fetch(fetcher(), index), 0);
         EXPECT_EQ(rig.status, StatusBase);
         EXPECT_EQ(rig.stream.position, 5u);
         EXPECT_EQ(capture.calls, 0);
@@ -401,7 +459,7 @@ TEST_P(AnyFetcher, RefusesMcuOutsideThePicture) {
 // (colour with the bound code) and read nothing. Under AddressSanitizer a
 // wrapped offset past the buffer is reported as well.
 TEST_P(AnyFetcher, HostileGeometryNeverReadsOutsideTheSource) {
-    const Format &f = GetParam();
+    const Format &f = format();
     const uint32_t bpp = f.bitsPerPixel / 8;
     struct Hostile {
         const char *what;
@@ -426,7 +484,7 @@ TEST_P(AnyFetcher, HostileGeometryNeverReadsOutsideTheSource) {
         rig.session.stride = h.stride;
         rig.session.sourceStart = h.sourceStart;
         ResetCapture();
-        EXPECT_EQ(rig.Fetch(f.fetch, h.mcuIndex), 0);
+        EXPECT_EQ(rig.Fetch(fetcher(), h.mcuIndex), 0);
         EXPECT_EQ(capture.calls, 0);
         if (f.bitsPerPixel == 8) {
             EXPECT_EQ(rig.status, StatusBase);  // the segment starts beyond the end
@@ -438,12 +496,18 @@ TEST_P(AnyFetcher, HostileGeometryNeverReadsOutsideTheSource) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, AnyFetcher,
-                         ::testing::Values(kGray8, kRgb16, kBgr16, kRgb24, kBgr24, kRgb32, kBgr32),
-                         FormatName);
+                         ::testing::Combine(::testing::Values(kGray8, kRgb16, kBgr16, kRgb24,
+                                                              kBgr24, kRgb32, kBgr32),
+                                            ::testing::ValuesIn(jpegtest::kSimdLevels)),
+                         ParamName);
 INSTANTIATE_TEST_SUITE_P(Formats, ColourFetcher,
-                         ::testing::Values(kRgb16, kBgr16, kRgb24, kBgr24, kRgb32, kBgr32),
-                         FormatName);
-INSTANTIATE_TEST_SUITE_P(Formats, ByteFetcher, ::testing::Values(kRgb24, kBgr24, kRgb32, kBgr32),
-                         FormatName);
+                         ::testing::Combine(::testing::Values(kRgb16, kBgr16, kRgb24, kBgr24,
+                                                              kRgb32, kBgr32),
+                                            ::testing::ValuesIn(jpegtest::kSimdLevels)),
+                         ParamName);
+INSTANTIATE_TEST_SUITE_P(Formats, ByteFetcher,
+                         ::testing::Combine(::testing::Values(kRgb24, kBgr24, kRgb32, kBgr32),
+                                            ::testing::ValuesIn(jpegtest::kSimdLevels)),
+                         ParamName);
 
 }  // namespace

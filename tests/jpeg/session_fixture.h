@@ -2,7 +2,7 @@
 // image that owns exactly the bytes it needs (so AddressSanitizer reports any
 // read past its end), the session fields the fetchers read, and a sample
 // buffer filled with a canary so that a test can see which bytes a fetch
-// wrote.
+// wrote. Also the SIMD levels at which the fetchers and reducers are tested.
 #pragma once
 
 #include <stdint.h>
@@ -13,10 +13,22 @@
 #include "byte_stream.h"
 #include "encoder_session.h"
 #include "jpeg_test_support.h"
+#include "simd_support.h"
 #include "stream_headers.h"
 #include "trivjpeg.h"
 
 namespace jpegtest {
+
+// Every level the encoder can choose; a test skips those above what this
+// processor has.
+constexpr uint32_t kSimdLevels[] = {SimdNone, SimdSse2, SimdSsse3, SimdAvx2};
+
+inline const char *SimdLevelName(uint32_t level) {
+    const char *names[] = {"Plain", "Sse2", "Ssse3", "Avx2"};
+    return level < 4 ? names[level] : "Unknown";
+}
+
+inline bool SimdLevelAvailable(uint32_t level) { return level <= SimdLevelInUse(); }
 
 struct FetchRig {
     static constexpr uint8_t kCanary = 0x5A;

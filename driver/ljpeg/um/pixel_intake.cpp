@@ -7,10 +7,18 @@
 // The seven fetchers differ only in how one pixel is unpacked. Every byte
 // they read lies inside the source stream: offsets are computed in 64 bits,
 // so a hostile job cannot wrap them back into range.
+//
+// The 24- and 32-bit formats also have vector twins, which convert the MCU
+// rows lying wholly inside the image eight pixels at a time into the same
+// samples; rows cut by the right edge go pixel by pixel in every fetcher.
 
 #include "pixel_intake.h"
 
 #include <string.h>
+
+#if TRIVJPEG_X86
+#include <tmmintrin.h>
+#endif
 
 namespace {
 
@@ -67,21 +75,22 @@ struct Bgr16 {
         return {Field5(v, 10), Field5(v, 5), Field5(v, 0)};
     }
 };
+// The byte formats name where red and blue lie; green is always byte 1.
 struct Rgb24 {
-    static constexpr uint32_t kBytes = 3;
-    static Rgb Unpack(const uint8_t *p) { return {p[0], p[1], p[2]}; }
+    static constexpr uint32_t kBytes = 3, kRed = 0, kBlue = 2;
+    static Rgb Unpack(const uint8_t *p) { return {p[kRed], p[1], p[kBlue]}; }
 };
 struct Bgr24 {
-    static constexpr uint32_t kBytes = 3;
-    static Rgb Unpack(const uint8_t *p) { return {p[2], p[1], p[0]}; }
+    static constexpr uint32_t kBytes = 3, kRed = 2, kBlue = 0;
+    static Rgb Unpack(const uint8_t *p) { return {p[kRed], p[1], p[kBlue]}; }
 };
 struct Rgb32 {
-    static constexpr uint32_t kBytes = 4;
-    static Rgb Unpack(const uint8_t *p) { return {p[0], p[1], p[2]}; }
+    static constexpr uint32_t kBytes = 4, kRed = 0, kBlue = 2;
+    static Rgb Unpack(const uint8_t *p) { return {p[kRed], p[1], p[kBlue]}; }
 };
 struct Bgr32 {
-    static constexpr uint32_t kBytes = 4;
-    static Rgb Unpack(const uint8_t *p) { return {p[2], p[1], p[0]}; }
+    static constexpr uint32_t kBytes = 4, kRed = 2, kBlue = 0;
+    static Rgb Unpack(const uint8_t *p) { return {p[kRed], p[1], p[kBlue]}; }
 };
 
 inline uint8_t Clamp(int32_t v) { return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v); }
@@ -97,7 +106,23 @@ inline void Convert(Rgb c, uint8_t *y, uint8_t *cb, uint8_t *cr) {
 }
 
 template <class Format>
-int32_t FetchColour(EncoderSession *s, uint8_t *samples) {
+void ConvertPixels(const uint8_t *pixel, uint32_t count, uint8_t *y, uint8_t *cb, uint8_t *cr) {
+    for (uint32_t j = 0; j < count; ++j, pixel += Format::kBytes) {
+        Convert(Format::Unpack(pixel), y + j, cb + j, cr + j);
+    }
+}
+
+// Converts count pixels of one row into the three planes (the vector
+// converters take a multiple of 8).
+typedef void RowConverter(const uint8_t *pixel, uint32_t count, uint8_t *y, uint8_t *cb,
+                          uint8_t *cr);
+
+// FullRow converts the rows that lie wholly inside the image, where a vector
+// twin can take all of them at once; rows cut by the right edge always go
+// one pixel at a time. Always inlined, so that a twin's loop is compiled with
+// the twin's instruction set and can inline its row converter.
+template <class Format, RowConverter *FullRow = ConvertPixels<Format>>
+__attribute__((always_inline)) inline int32_t FetchColour(EncoderSession *s, uint8_t *samples) {
     McuPlace place;
     if (!LocateMcu(s, &place)) return 0;
 
@@ -123,9 +148,11 @@ int32_t FetchColour(EncoderSession *s, uint8_t *samples) {
         }
         source->position = static_cast<uint32_t>(end);
         const uint8_t *pixel = source->buffer + start;
-        for (uint32_t j = 0; j < place.columnsInside; ++j, pixel += Format::kBytes) {
-            Convert(Format::Unpack(pixel), y + j, cb + j, cr + j);
+        if (place.columnsInside == width && width % 8 == 0) {
+            FullRow(pixel, width, y, cb, cr);
+            continue;
         }
+        ConvertPixels<Format>(pixel, place.columnsInside, y, cb, cr);
         // Right of the image: repeat the last column inside.
         uint32_t last = place.columnsInside - 1;
         uint32_t fill = width - place.columnsInside;
@@ -139,14 +166,19 @@ int32_t FetchColour(EncoderSession *s, uint8_t *samples) {
 
 }  // namespace
 
-// Grey samples go straight into the one block of the MCU, each read through
-// ReadByte, which checks it against the end of the source.
+// Grey samples go straight into the one block of the MCU. A row segment
+// wholly inside the source is copied at once, with the effects ReadByte
+// would have had on the stream (position past the segment, no pending bits);
+// one that runs past the end is read through ReadByte, sample by sample, so
+// that the samples before the missing one are written and the read reports
+// the bound, as a reader of the source byte by byte would.
 int32_t FetchGray8(EncoderSession *s, uint8_t *samples) {
     if (s->mcuWidth != 8 || s->mcuHeight != 8) return 0;
     McuPlace place;
     if (!LocateMcu(s, &place)) return 0;
 
     ByteStream *source = s->source;
+    const uint32_t count = place.columnsInside;
     for (uint32_t i = 0; i < 8; ++i) {
         uint8_t *row = samples + 8 * i;
         if (i >= place.rowsInside) {
@@ -156,13 +188,23 @@ int32_t FetchGray8(EncoderSession *s, uint8_t *samples) {
         uint64_t start = SegmentStart(s, place, i, 1);
         if (start >= source->size) return 0;
         source->position = static_cast<uint32_t>(start);
-        for (uint32_t j = 0; j < 8; ++j) {
-            if (j < place.columnsInside) {
-                if (!source->ReadByte(source, row + j)) return 0;
+        if (source->size - start >= count) {
+            // Of fixed length where it can be: a copy of variable length
+            // measured slower than the calls of ReadByte it replaces.
+            const uint8_t *from = source->buffer + start;
+            if (count == 8) {
+                memcpy(row, from, 8);
             } else {
-                row[j] = row[j - 1];
+                for (uint32_t j = 0; j < count; ++j) row[j] = from[j];
+            }
+            source->position += count;
+            source->bitCount = 0;
+        } else {
+            for (uint32_t j = 0; j < count; ++j) {
+                if (!source->ReadByte(source, row + j)) return 0;
             }
         }
+        for (uint32_t j = count; j < 8; ++j) row[j] = row[j - 1];
     }
     return 1;
 }
@@ -174,8 +216,211 @@ int32_t FetchBgr24(EncoderSession *s, uint8_t *samples) { return FetchColour<Bgr
 int32_t FetchRgb32(EncoderSession *s, uint8_t *samples) { return FetchColour<Rgb32>(s, samples); }
 int32_t FetchBgr32(EncoderSession *s, uint8_t *samples) { return FetchColour<Bgr32>(s, samples); }
 
-McuFetcher ChooseFetcher(uint16_t bitsPerPixel, uint8_t pixelOrder, uint32_t /*simdLevel*/) {
+#if TRIVJPEG_X86
+
+// --- Vector twins: eight pixels at a time ------------------------------------
+
+namespace {
+
+// Eight converted pixels, one per 16-bit lane: Y in 0-255, Cb and Cr as the
+// shifted sums before the chroma offset (-128 to 128).
+struct Eight {
+    __m128i y, cb, cr;
+};
+
+// Cb or Cr of sixteen pixels as bytes: the signed pack clamps to -128..127
+// and flipping the top bit adds 128 modulo 256; together that is the scalar
+// clamp of v + 128 for every lane (128, from pure blue or red, gives 255).
+TRIVJPEG_SSE2 inline __m128i OffsetChroma(__m128i first, __m128i second) {
+    return _mm_xor_si128(_mm_packs_epi16(first, second), _mm_set1_epi8(static_cast<char>(0x80)));
+}
+
+TRIVJPEG_SSE2 inline void StoreSixteen(const Eight &a, const Eight &b, uint8_t *y, uint8_t *cb,
+                                       uint8_t *cr) {
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(y), _mm_packus_epi16(a.y, b.y));
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(cb), OffsetChroma(a.cb, b.cb));
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(cr), OffsetChroma(a.cr, b.cr));
+}
+
+TRIVJPEG_SSE2 inline void StoreEight(const Eight &a, uint8_t *y, uint8_t *cb, uint8_t *cr) {
+    _mm_storel_epi64(reinterpret_cast<__m128i *>(y), _mm_packus_epi16(a.y, a.y));
+    _mm_storel_epi64(reinterpret_cast<__m128i *>(cb), OffsetChroma(a.cb, a.cb));
+    _mm_storel_epi64(reinterpret_cast<__m128i *>(cr), OffsetChroma(a.cr, a.cr));
+}
+
+// Two signed 16-bit weights for pmaddwd, the first for the even lane.
+TRIVJPEG_SSE2 inline __m128i WordWeights(int even, int odd) {
+    return _mm_set1_epi32(static_cast<int32_t>(static_cast<uint32_t>(odd) << 16 |
+                                               (static_cast<uint32_t>(even) & 0xFFFF)));
+}
+
+// Four 32-bit pixels of a byte format, SSE2 only. Each pixel is two 16-bit
+// lanes; masking keeps its bytes 0 and 2 (red and blue in some order), the
+// shift its bytes 1 and 3 (green and the unused byte, which gets weight 0).
+// pmaddwd then forms each weighted sum in 32 bits, where the + 128 of Cb for
+// pure blue (32768) and of Cr for pure red cannot overflow.
+template <class Format>
+TRIVJPEG_SSE2 inline void MaskFour(__m128i v, __m128i *y, __m128i *cb, __m128i *cr) {
+    constexpr bool redFirst = Format::kRed == 0;
+    __m128i outer = _mm_and_si128(v, _mm_set1_epi16(0x00FF));
+    __m128i inner = _mm_srli_epi16(v, 8);
+    __m128i round = _mm_set1_epi32(128);
+    __m128i sum =
+        _mm_add_epi32(_mm_madd_epi16(outer, redFirst ? WordWeights(77, 29) : WordWeights(29, 77)),
+                      _mm_madd_epi16(inner, WordWeights(150, 0)));
+    *y = _mm_srli_epi32(_mm_add_epi32(sum, round), 8);
+    sum = _mm_add_epi32(
+        _mm_madd_epi16(outer, redFirst ? WordWeights(-43, 128) : WordWeights(128, -43)),
+        _mm_madd_epi16(inner, WordWeights(-85, 0)));
+    *cb = _mm_srai_epi32(_mm_add_epi32(sum, round), 8);
+    sum = _mm_add_epi32(
+        _mm_madd_epi16(outer, redFirst ? WordWeights(128, -21) : WordWeights(-21, 128)),
+        _mm_madd_epi16(inner, WordWeights(-107, 0)));
+    *cr = _mm_srai_epi32(_mm_add_epi32(sum, round), 8);
+}
+
+template <class Format>
+TRIVJPEG_SSE2 inline Eight MaskEight(const uint8_t *pixel) {
+    __m128i y0, cb0, cr0, y1, cb1, cr1;
+    MaskFour<Format>(_mm_loadu_si128(reinterpret_cast<const __m128i *>(pixel)), &y0, &cb0, &cr0);
+    MaskFour<Format>(_mm_loadu_si128(reinterpret_cast<const __m128i *>(pixel + 16)), &y1, &cb1,
+                     &cr1);
+    return {_mm_packs_epi32(y0, y1), _mm_packs_epi32(cb0, cb1), _mm_packs_epi32(cr0, cr1)};
+}
+
+template <class Format>
+TRIVJPEG_SSE2 void MaskRow(const uint8_t *pixel, uint32_t count, uint8_t *y, uint8_t *cb,
+                           uint8_t *cr) {
+    uint32_t x = 0;
+    for (; x + 16 <= count; x += 16, pixel += 64) {
+        StoreSixteen(MaskEight<Format>(pixel), MaskEight<Format>(pixel + 32), y + x, cb + x,
+                     cr + x);
+    }
+    if (x < count) StoreEight(MaskEight<Format>(pixel), y + x, cb + x, cr + x);
+}
+
+// pshufb masks that gather eight pixels into (red, green) and (blue, green)
+// byte pairs. The eight pixels are read as two 16-byte loads, the second
+// starting at kSecond: byte 8 for 24-bit pixels, so that both loads end
+// within the group's 24 bytes, and byte 16 for 32-bit ones. Each mask takes
+// from its own load and zeroes (-128) the bytes the other one supplies.
+struct PairMasks {
+    alignas(16) int8_t redFirst[16], redSecond[16], blueFirst[16], blueSecond[16];
+};
+
+template <class Format>
+constexpr uint32_t kSecond = Format::kBytes == 3 ? 8 : 16;
+
+template <class Format>
+constexpr PairMasks MakePairMasks() {
+    PairMasks m{};
+    for (uint32_t k = 0; k < 16; ++k) {
+        uint32_t pixel = k / 2 * Format::kBytes;
+        uint32_t red = pixel + (k % 2 ? 1 : Format::kRed);
+        uint32_t blue = pixel + (k % 2 ? 1 : Format::kBlue);
+        m.redFirst[k] = static_cast<int8_t>(red < 16 ? red : -128);
+        m.redSecond[k] = static_cast<int8_t>(red < 16 ? -128 : red - kSecond<Format>);
+        m.blueFirst[k] = static_cast<int8_t>(blue < 16 ? blue : -128);
+        m.blueSecond[k] = static_cast<int8_t>(blue < 16 ? -128 : blue - kSecond<Format>);
+    }
+    return m;
+}
+
+template <class Format>
+constexpr PairMasks kPairMasks = MakePairMasks<Format>();
+
+// Two signed byte weights for pmaddubsw, the first for the even byte.
+TRIVJPEG_SSE2 inline __m128i ByteWeights(int even, int odd) {
+    return _mm_set1_epi16(static_cast<int16_t>((odd & 0xFF) << 8 | (even & 0xFF)));
+}
+
+// Eight pixels as (red, green) and (blue, green) byte pairs. pmaddubsw sums
+// each pair in a signed 16-bit lane with saturation, so the weights of a
+// pair must fit a signed byte and sum to at most 128 in magnitude
+// (128 x 255 = 32640): green's 150 in Y is split 51 + 99, and Cb and Cr are
+// formed negated, 128 - (43r + 85g - 128b) and 128 - (107g + 21b - 128r).
+// Y's two halves add up to at most 65280 + 128, which fits an unsigned lane.
+// 128 - m reaches 32768 only for pure blue (Cb) or pure red (Cr); the
+// saturating subtraction gives 32767 there, which shifts to 127 instead of
+// 128, and both clamp to 255 in OffsetChroma.
+TRIVJPEG_SSSE3 inline Eight ConvertPairs(__m128i rg, __m128i bg) {
+    __m128i round = _mm_set1_epi16(128);
+    __m128i y = _mm_add_epi16(_mm_maddubs_epi16(rg, ByteWeights(77, 51)),
+                              _mm_maddubs_epi16(bg, ByteWeights(29, 99)));
+    __m128i cb = _mm_add_epi16(_mm_maddubs_epi16(rg, ByteWeights(43, 85)),
+                               _mm_maddubs_epi16(bg, ByteWeights(-128, 0)));
+    __m128i cr = _mm_add_epi16(_mm_maddubs_epi16(rg, ByteWeights(-128, 0)),
+                               _mm_maddubs_epi16(bg, ByteWeights(21, 107)));
+    return {_mm_srli_epi16(_mm_add_epi16(y, round), 8),
+            _mm_srai_epi16(_mm_subs_epi16(round, cb), 8),
+            _mm_srai_epi16(_mm_subs_epi16(round, cr), 8)};
+}
+
+TRIVJPEG_SSSE3 inline __m128i Gather(__m128i first, __m128i second, const int8_t *firstMask,
+                                     const int8_t *secondMask) {
+    return _mm_or_si128(
+        _mm_shuffle_epi8(first, _mm_load_si128(reinterpret_cast<const __m128i *>(firstMask))),
+        _mm_shuffle_epi8(second, _mm_load_si128(reinterpret_cast<const __m128i *>(secondMask))));
+}
+
+template <class Format>
+TRIVJPEG_SSSE3 inline Eight ShuffleEight(const uint8_t *pixel) {
+    const PairMasks &m = kPairMasks<Format>;
+    __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i *>(pixel));
+    __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i *>(pixel + kSecond<Format>));
+    return ConvertPairs(Gather(first, second, m.redFirst, m.redSecond),
+                        Gather(first, second, m.blueFirst, m.blueSecond));
+}
+
+template <class Format>
+TRIVJPEG_SSSE3 void ShuffleRow(const uint8_t *pixel, uint32_t count, uint8_t *y, uint8_t *cb,
+                               uint8_t *cr) {
+    constexpr uint32_t group = 8 * Format::kBytes;
+    uint32_t x = 0;
+    for (; x + 16 <= count; x += 16, pixel += 2 * group) {
+        StoreSixteen(ShuffleEight<Format>(pixel), ShuffleEight<Format>(pixel + group), y + x,
+                     cb + x, cr + x);
+    }
+    if (x < count) StoreEight(ShuffleEight<Format>(pixel), y + x, cb + x, cr + x);
+}
+
+}  // namespace
+
+TRIVJPEG_SSE2 int32_t FetchRgb32Sse2(EncoderSession *s, uint8_t *samples) {
+    return FetchColour<Rgb32, MaskRow<Rgb32>>(s, samples);
+}
+TRIVJPEG_SSE2 int32_t FetchBgr32Sse2(EncoderSession *s, uint8_t *samples) {
+    return FetchColour<Bgr32, MaskRow<Bgr32>>(s, samples);
+}
+TRIVJPEG_SSSE3 int32_t FetchRgb24Ssse3(EncoderSession *s, uint8_t *samples) {
+    return FetchColour<Rgb24, ShuffleRow<Rgb24>>(s, samples);
+}
+TRIVJPEG_SSSE3 int32_t FetchBgr24Ssse3(EncoderSession *s, uint8_t *samples) {
+    return FetchColour<Bgr24, ShuffleRow<Bgr24>>(s, samples);
+}
+TRIVJPEG_SSSE3 int32_t FetchRgb32Ssse3(EncoderSession *s, uint8_t *samples) {
+    return FetchColour<Rgb32, ShuffleRow<Rgb32>>(s, samples);
+}
+TRIVJPEG_SSSE3 int32_t FetchBgr32Ssse3(EncoderSession *s, uint8_t *samples) {
+    return FetchColour<Bgr32, ShuffleRow<Bgr32>>(s, samples);
+}
+
+#endif
+
+McuFetcher ChooseFetcher(uint16_t bitsPerPixel, uint8_t pixelOrder, uint32_t simdLevel) {
     bool blueFirst = pixelOrder == 1;
+#if TRIVJPEG_X86
+    if (simdLevel >= SimdSsse3 && bitsPerPixel == 24) {
+        return blueFirst ? FetchBgr24Ssse3 : FetchRgb24Ssse3;
+    }
+    if (simdLevel >= SimdSsse3 && bitsPerPixel == 32) {
+        return blueFirst ? FetchBgr32Ssse3 : FetchRgb32Ssse3;
+    }
+    if (simdLevel >= SimdSse2 && bitsPerPixel == 32) {
+        return blueFirst ? FetchBgr32Sse2 : FetchRgb32Sse2;
+    }
+#endif
+    (void)simdLevel;
     switch (bitsPerPixel) {
         case 8: return FetchGray8;
         case 16: return blueFirst ? FetchBgr16 : FetchRgb16;

@@ -11,6 +11,20 @@ int32_t FetchBgr24(EncoderSession *session, uint8_t *samples);
 int32_t FetchRgb32(EncoderSession *session, uint8_t *samples);
 int32_t FetchBgr32(EncoderSession *session, uint8_t *samples);
 
+#include "simd_support.h"
+
+#if TRIVJPEG_X86
+// Vector twins of the byte formats, sample for sample: rows wholly inside
+// the image are converted eight pixels at a time. The 16-bit formats and
+// grey have none.
+int32_t FetchRgb32Sse2(EncoderSession *session, uint8_t *samples);
+int32_t FetchBgr32Sse2(EncoderSession *session, uint8_t *samples);
+int32_t FetchRgb24Ssse3(EncoderSession *session, uint8_t *samples);
+int32_t FetchBgr24Ssse3(EncoderSession *session, uint8_t *samples);
+int32_t FetchRgb32Ssse3(EncoderSession *session, uint8_t *samples);
+int32_t FetchBgr32Ssse3(EncoderSession *session, uint8_t *samples);
+#endif
+
 // The fetcher for a source format (bits per pixel 8, 16, 24 or 32; pixel
 // order 1 for blue first), its vector twin where the level allows one.
 McuFetcher ChooseFetcher(uint16_t bitsPerPixel, uint8_t pixelOrder, uint32_t simdLevel);
