@@ -106,7 +106,7 @@ TEST_F(PeLoader, RelocatesBindsAndCallsTheProbesExports) {
         PeCallResult wide = Call(probe.Export("Probe_Wide"), {0x40000001, 0x1}, offset);
         EXPECT_EQ(uint64_t{wide.edx} << 32 | wide.eax, 0x00000003'C0000003ull);
     }
-    // Its data is writable and starts as the file has it.
+    // Its data starts as the file has it, and is writable.
     int32_t *counter = reinterpret_cast<int32_t *>(
         static_cast<uintptr_t>(CallChecked(probe.Export("Probe_Counter"), {}, 4, 0)));
     EXPECT_EQ(*counter, 7);
@@ -184,7 +184,10 @@ TEST_F(PeLoader, SectionsGetTheProtectionTheirFlagsAsk) {
         reinterpret_cast<const void *>(CallChecked(probe.Export("Probe_Name"), {0}, 0, 0));
     const void *data =
         reinterpret_cast<const void *>(CallChecked(probe.Export("Probe_Counter"), {}, 0, 0));
-    EXPECT_EQ(ProtectionAt(code), "r-xp");
+    // qemu-i386 lists no execute bit for guest code: the DLL's code is
+    // listed as this program's own is.
+    EXPECT_EQ(ProtectionAt(code), ProtectionAt(reinterpret_cast<const void *>(&ProtectionAt)));
+    EXPECT_EQ(ProtectionAt(code).substr(0, 2), "r-");
     EXPECT_EQ(ProtectionAt(constant), "r--p");
     EXPECT_EQ(ProtectionAt(data), "rw-p");
     EXPECT_EQ(ProtectionAt(probe.module()), "r--p") << "the headers";
