@@ -511,8 +511,10 @@ const std::string &PePath(const PeImage *image) { return image->path; }
 void *PeExport(const PeImage *image, const char *name) {
     DataDirectory dir = image->exports;
     Bytes bytes = image->Image();
-    if (dir.rva == 0 || name == nullptr || !bytes.Has(dir.rva, kExportDirectorySize))
-        return nullptr;
+    // A "name" below 0x10000 is an ordinal (MAKEINTRESOURCE); only names
+    // are looked up.
+    if (reinterpret_cast<uintptr_t>(name) < 0x10000) return nullptr;
+    if (dir.rva == 0 || !bytes.Has(dir.rva, kExportDirectorySize)) return nullptr;
     uint32_t functionCount = bytes.U32(dir.rva + 20), nameCount = bytes.U32(dir.rva + 24);
     uint32_t functions = bytes.U32(dir.rva + 28), names = bytes.U32(dir.rva + 32);
     uint32_t ordinals = bytes.U32(dir.rva + 36);

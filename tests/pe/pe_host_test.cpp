@@ -121,6 +121,7 @@ TEST_F(PeLoader, ExportsAreFoundByTheirExactNameOnly) {
     EXPECT_EQ(probe.Export("Probe_Add@8"), nullptr) << "the .def kills the decoration";
     EXPECT_EQ(probe.Export("Probe"), nullptr);
     EXPECT_EQ(probe.Export("DllMain"), nullptr);
+    EXPECT_EQ(probe.Export(reinterpret_cast<const char *>(1)), nullptr) << "by ordinal";
 }
 
 TEST_F(PeLoader, EntersTheDllOnceForAttachAndOnceForDetachWithItsHandle) {
