@@ -1,6 +1,6 @@
 // The Win32 stand-in on Linux: files over POSIX, global memory over calloc,
-// modules over the dynamic loader, and the C runtime's _splitpath and
-// _strnicmp. It counts what is live, so tests can see that every path
+// modules over the dynamic loader (and, in the i386 build, PE DLLs over the
+// stand-in's own loader), and the C runtime's _splitpath and _strnicmp. It counts what is live, so tests can see that every path
 // releases what it acquired, and fails calls on request.
 //
 // A test double: kept small, thread-safe with one lock, and loud (abort)
@@ -17,6 +17,14 @@
 #include <unistd.h>
 
 #include <link.h>
+
+#if defined(__i386__)
+#define WIN32_STANDIN_PE 1
+#include "pe_host_exports.h"
+#include "pe_image.h"
+#else
+#define WIN32_STANDIN_PE 0
+#endif
 
 #include <map>
 #include <mutex>
@@ -48,9 +56,16 @@ struct DcObject {
 };
 
 struct Module {
-    void *library;  // from dlopen; null for the stand-in's kernel32
+    void *library;  // from dlopen; null for the stand-in's kernel32 and PE images
+#if WIN32_STANDIN_PE
+    PeImage *image;  // a PE DLL, or null
+#endif
     int loads;
 };
+
+// Why the last LoadLibraryA of this thread failed, as GetLastError would
+// tell; what tests read to see a refusal's reason.
+thread_local std::string loadError;
 
 // The stand-in's kernel32: its handle is the address of this byte.
 char kernel32Image;
@@ -68,8 +83,9 @@ struct State {
 
     std::map<void *, Module> modules;
     // Serialises loading and unloading, as the Windows loader lock does; the
-    // dynamic loader's own records are then read under it too.
-    std::mutex loaderLock;
+    // dynamic loader's own records are then read under it too. Recursive, as
+    // on Windows: a DLL's entry point may load another.
+    std::recursive_mutex loaderLock;
     std::string systemDirectory = kDefaultSystemDirectory;
     bool wow64 = false;
     bool kernel32HasIsWow64 = true;
@@ -228,7 +244,17 @@ DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR path, DWORD size) {
     if (size == 0) return 0;
     char found[4096];
     const char *name = nullptr;
-    if (module == nullptr) {
+    std::string pePath;
+#if WIN32_STANDIN_PE
+    {
+        std::lock_guard<std::mutex> guard(s.lock);
+        auto loaded = s.modules.find(module);
+        if (loaded != s.modules.end() && loaded->second.image) pePath = PePath(loaded->second.image);
+    }
+#endif
+    if (!pePath.empty()) {
+        name = pePath.c_str();
+    } else if (module == nullptr) {
         ssize_t n = readlink("/proc/self/exe", found, sizeof found - 1);
         if (n < 0) return 0;
         found[n] = '\0';
@@ -363,21 +389,72 @@ UINT WINAPI GetSystemDirectoryA(LPSTR path, UINT size) {
     return length;
 }
 
+#if WIN32_STANDIN_PE
+
+namespace {
+
+// Loads a PE DLL, or finds it loaded from the same file. Called under the
+// loader lock, without the state lock: its entry point calls the stand-in.
+HMODULE LoadPeImage(State &s, const char *path) {
+    std::string refusal;
+    PeImage *image = PeMap(path, PeHostProvidesLibrary, PeHostFunction, &refusal);
+    if (image == nullptr) {
+        loadError = refusal;
+        return nullptr;
+    }
+    std::unique_lock<std::mutex> guard(s.lock);
+    for (auto &entry : s.modules) {
+        if (entry.second.image && PePath(entry.second.image) == PePath(image)) {
+            ++entry.second.loads;
+            guard.unlock();
+            PeUnmap(image);  // never attached: nothing runs
+            return entry.first;
+        }
+    }
+    // Registered before it is entered, so that its entry point can ask for
+    // its own file name.
+    void *base = PeBase(image);
+    s.modules[base] = Module{nullptr, image, 1};
+    guard.unlock();
+    if (!PeAttach(image, &refusal)) {
+        loadError = refusal;
+        guard.lock();
+        s.modules.erase(base);
+        guard.unlock();
+        PeUnmap(image);
+        return nullptr;
+    }
+    return base;
+}
+
+}  // namespace
+
+#endif
+
 HMODULE WINAPI LoadLibraryA(LPCSTR path) {
     State &s = Global();
     std::unique_lock<std::mutex> guard(s.lock);
+    loadError.clear();
     if (path) s.loadedPaths += std::string(path) + "\n";
-    if (Inject(s, StandinLoadLibrary) || path == nullptr) return nullptr;
+    if (Inject(s, StandinLoadLibrary) || path == nullptr) {
+        loadError = "LoadLibraryA failed (injected fault or null path)";
+        return nullptr;
+    }
     if (IsKernel32Path(s, path)) {
         Module &m = s.modules[&kernel32Image];
         ++m.loads;
         return &kernel32Image;
     }
     guard.unlock();  // the library's own constructors may call the stand-in
-    std::lock_guard<std::mutex> loading(s.loaderLock);
+    std::lock_guard<std::recursive_mutex> loading(s.loaderLock);
+#if WIN32_STANDIN_PE
+    if (PeIsImageFile(path)) return LoadPeImage(s, path);
+#endif
     void *library = dlopen(path, RTLD_NOW | RTLD_LOCAL);
     struct link_map *map = nullptr;
     if (library == nullptr || dlinfo(library, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr) {
+        const char *reason = dlerror();
+        loadError = reason ? reason : "dlopen failed";
         if (library) dlclose(library);
         return nullptr;
     }
@@ -393,6 +470,8 @@ HMODULE WINAPI LoadLibraryA(LPCSTR path) {
     return base;
 }
 
+const char *Standin_LoadError(void) { return loadError.c_str(); }
+
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
     State &s = Global();
     std::lock_guard<std::mutex> guard(s.lock);
@@ -406,6 +485,12 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
         }
         return nullptr;
     }
+#if WIN32_STANDIN_PE
+    if (found->second.image) {
+        return reinterpret_cast<FARPROC>(
+            reinterpret_cast<void (*)(void)>(PeExport(found->second.image, name)));
+    }
+#endif
     return reinterpret_cast<FARPROC>(dlsym(found->second.library, name));
 }
 
@@ -416,10 +501,16 @@ BOOL WINAPI FreeLibrary(HMODULE module) {
     if (found == s.modules.end()) Misuse("module handle", module);
     if (--found->second.loads > 0) return TRUE;
     void *library = found->second.library;
+#if WIN32_STANDIN_PE
+    PeImage *image = found->second.image;
+#endif
     s.modules.erase(found);
     guard.unlock();
-    std::lock_guard<std::mutex> unloading(s.loaderLock);
+    std::lock_guard<std::recursive_mutex> unloading(s.loaderLock);
     if (library) dlclose(library);
+#if WIN32_STANDIN_PE
+    PeUnmap(image);  // its entry point is called for process detach
+#endif
     return TRUE;
 }
 

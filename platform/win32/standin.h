@@ -4,6 +4,12 @@
 
 #include "win32.h"
 
+#if defined(_WIN32) && !defined(WIN32_STANDIN_API)
+// A test double built as a PE DLL imports these from the test host, which
+// provides them under the DLL name win32standin.dll.
+#define WIN32_STANDIN_API __declspec(dllimport)
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -62,6 +68,10 @@ WIN32_STANDIN_API void Standin_SetWow64(int on);
 WIN32_STANDIN_API void Standin_SetKernel32HasIsWow64(int on);
 // Paths LoadLibraryA was asked for, oldest first, separated by '\n'.
 WIN32_STANDIN_API const char *Standin_LoadedPaths(void);
+// Why the last LoadLibraryA on this thread failed ("" if it did not): the
+// dynamic loader's message, or, for a PE DLL (i386 build only), the reason
+// the stand-in's loader refused it, beginning with the file's name.
+WIN32_STANDIN_API const char *Standin_LoadError(void);
 
 // --- Printers -------------------------------------------------------------------
 
