@@ -40,6 +40,8 @@ const Twin kTwins[] = {
     {"Rgb24", 24, 0, FetchRgb24, SimdSsse3}, {"Bgr24", 24, 1, FetchBgr24, SimdSsse3},
     {"Rgb32", 32, 0, FetchRgb32, SimdSse2},  {"Bgr32", 32, 1, FetchBgr32, SimdSse2},
     {"Rgb32", 32, 0, FetchRgb32, SimdSsse3}, {"Bgr32", 32, 1, FetchBgr32, SimdSsse3},
+    {"Rgb24", 24, 0, FetchRgb24, SimdAvx2},  {"Bgr24", 24, 1, FetchBgr24, SimdAvx2},
+    {"Rgb32", 32, 0, FetchRgb32, SimdAvx2},  {"Bgr32", 32, 1, FetchBgr32, SimdAvx2},
 };
 
 // The planes a fetch hands to its reducer, kept whole (a reduction averages

@@ -9,15 +9,16 @@
 // so a hostile job cannot wrap them back into range.
 //
 // The 24- and 32-bit formats also have vector twins, which convert the MCU
-// rows lying wholly inside the image eight pixels at a time into the same
-// samples; rows cut by the right edge go pixel by pixel in every fetcher.
+// rows lying wholly inside the image eight or sixteen pixels at a time into
+// the same samples; rows cut by the right edge go pixel by pixel in every
+// fetcher.
 
 #include "pixel_intake.h"
 
 #include <string.h>
 
 #if TRIVJPEG_X86
-#include <tmmintrin.h>
+#include <immintrin.h>
 #endif
 
 namespace {
@@ -422,6 +423,68 @@ struct ShuffleKernel {
     }
 };
 
+// --- AVX2: sixteen pixels at a time ------------------------------------------
+//
+// The two 128-bit lanes hold the two groups of eight pixels, each loaded as
+// ShuffleEight loads it; vpshufb gathers within a lane, so the same masks
+// serve both. The sums are ConvertPairs', sixteen lanes wide.
+
+TRIVJPEG_AVX2 inline __m256i LoadLanes(const uint8_t *low, const uint8_t *high) {
+    return _mm256_inserti128_si256(
+        _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i *>(low))),
+        _mm_loadu_si128(reinterpret_cast<const __m128i *>(high)), 1);
+}
+
+TRIVJPEG_AVX2 inline __m256i Gather(__m256i first, __m256i second, const int8_t *firstMask,
+                                    const int8_t *secondMask) {
+    __m256i one =
+        _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i *>(firstMask)));
+    __m256i other =
+        _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i *>(secondMask)));
+    return _mm256_or_si256(_mm256_shuffle_epi8(first, one), _mm256_shuffle_epi8(second, other));
+}
+
+TRIVJPEG_AVX2 inline __m256i ByteWeights256(int even, int odd) {
+    return _mm256_set1_epi16(static_cast<int16_t>((odd & 0xFF) << 8 | (even & 0xFF)));
+}
+
+template <class Format>
+TRIVJPEG_AVX2 inline void ShuffleSixteen(const uint8_t *pixel, Ycc8 *low, Ycc8 *high) {
+    constexpr uint32_t group = 8 * Format::kBytes;
+    const PairMasks &m = kPairMasks<Format>;
+    __m256i first = LoadLanes(pixel, pixel + group);
+    __m256i second = LoadLanes(pixel + kSecond<Format>, pixel + group + kSecond<Format>);
+    __m256i rg = Gather(first, second, m.redFirst, m.redSecond);
+    __m256i bg = Gather(first, second, m.blueFirst, m.blueSecond);
+
+    __m256i round = _mm256_set1_epi16(128);
+    __m256i y = _mm256_add_epi16(_mm256_maddubs_epi16(rg, ByteWeights256(77, 51)),
+                                 _mm256_maddubs_epi16(bg, ByteWeights256(29, 99)));
+    __m256i cb = _mm256_add_epi16(_mm256_maddubs_epi16(rg, ByteWeights256(43, 85)),
+                                  _mm256_maddubs_epi16(bg, ByteWeights256(-128, 0)));
+    __m256i cr = _mm256_add_epi16(_mm256_maddubs_epi16(rg, ByteWeights256(-128, 0)),
+                                  _mm256_maddubs_epi16(bg, ByteWeights256(21, 107)));
+    y = _mm256_srli_epi16(_mm256_add_epi16(y, round), 8);
+    cb = _mm256_srai_epi16(_mm256_subs_epi16(round, cb), 8);
+    cr = _mm256_srai_epi16(_mm256_subs_epi16(round, cr), 8);
+    *low = {_mm256_castsi256_si128(y), _mm256_castsi256_si128(cb), _mm256_castsi256_si128(cr)};
+    *high = {_mm256_extracti128_si256(y, 1), _mm256_extracti128_si256(cb, 1),
+             _mm256_extracti128_si256(cr, 1)};
+}
+
+template <class Format>
+struct ShuffleKernelAvx2 {
+    static constexpr uint32_t kBytes = Format::kBytes;
+    TRIVJPEG_AVX2 static void Sixteen(const uint8_t *pixel, uint8_t *y, uint8_t *cb, uint8_t *cr) {
+        Ycc8 low, high;
+        ShuffleSixteen<Format>(pixel, &low, &high);
+        StoreSixteen(low, high, y, cb, cr);
+    }
+    TRIVJPEG_AVX2 static void Eight(const uint8_t *pixel, uint8_t *y, uint8_t *cb, uint8_t *cr) {
+        StoreEight(ShuffleEight<Format>(pixel), y, cb, cr);
+    }
+};
+
 }  // namespace
 
 TRIVJPEG_SSE2 int32_t FetchRgb32Sse2(EncoderSession *s, uint8_t *samples) {
@@ -442,11 +505,30 @@ TRIVJPEG_SSSE3 int32_t FetchRgb32Ssse3(EncoderSession *s, uint8_t *samples) {
 TRIVJPEG_SSSE3 int32_t FetchBgr32Ssse3(EncoderSession *s, uint8_t *samples) {
     return FetchColour<Bgr32, ConvertRows<ShuffleKernel<Bgr32>>>(s, samples);
 }
+TRIVJPEG_AVX2 int32_t FetchRgb24Avx2(EncoderSession *s, uint8_t *samples) {
+    return FetchColour<Rgb24, ConvertRows<ShuffleKernelAvx2<Rgb24>>>(s, samples);
+}
+TRIVJPEG_AVX2 int32_t FetchBgr24Avx2(EncoderSession *s, uint8_t *samples) {
+    return FetchColour<Bgr24, ConvertRows<ShuffleKernelAvx2<Bgr24>>>(s, samples);
+}
+TRIVJPEG_AVX2 int32_t FetchRgb32Avx2(EncoderSession *s, uint8_t *samples) {
+    return FetchColour<Rgb32, ConvertRows<ShuffleKernelAvx2<Rgb32>>>(s, samples);
+}
+TRIVJPEG_AVX2 int32_t FetchBgr32Avx2(EncoderSession *s, uint8_t *samples) {
+    return FetchColour<Bgr32, ConvertRows<ShuffleKernelAvx2<Bgr32>>>(s, samples);
+}
+
 #endif
 
 McuFetcher ChooseFetcher(uint16_t bitsPerPixel, uint8_t pixelOrder, uint32_t simdLevel) {
     bool blueFirst = pixelOrder == 1;
 #if TRIVJPEG_X86
+    if (simdLevel >= SimdAvx2 && bitsPerPixel == 24) {
+        return blueFirst ? FetchBgr24Avx2 : FetchRgb24Avx2;
+    }
+    if (simdLevel >= SimdAvx2 && bitsPerPixel == 32) {
+        return blueFirst ? FetchBgr32Avx2 : FetchRgb32Avx2;
+    }
     if (simdLevel >= SimdSsse3 && bitsPerPixel == 24) {
         return blueFirst ? FetchBgr24Ssse3 : FetchRgb24Ssse3;
     }
