@@ -115,25 +115,36 @@ void ConvertPixels(const uint8_t *pixel, uint32_t count, uint8_t *y, uint8_t *cb
 
 // Converts rows of the MCU that lie wholly inside the image, the first at
 // top and each further one `stride` bytes lower, into planes `width` wide
-// (a multiple of 8).
+// (8 or 16).
 typedef void RowConverter(const uint8_t *top, uint32_t stride, uint32_t width, uint32_t rows,
                           uint8_t *y, uint8_t *cb, uint8_t *cr);
 
-// The rows in groups of sixteen pixels and a last group of eight, each
-// converted and stored by Kernel. Always inlined, so that the groups are
-// compiled with the caller's instruction set.
+// Each row is one group of sixteen or eight pixels, converted and stored by
+// Kernel. Always inlined, so that the groups are compiled with the caller's
+// instruction set and the kernel's constants stay in registers across rows.
+template <class Kernel, uint32_t kWidth>
+__attribute__((always_inline)) inline void ConvertRowsOf(const uint8_t *top, uint32_t stride,
+                                                         uint32_t rows, uint8_t *y, uint8_t *cb,
+                                                         uint8_t *cr) {
+    for (uint32_t i = 0; i < rows; ++i, y += kWidth, cb += kWidth, cr += kWidth) {
+        // No wrap: row i's segment starts at or after the source's first byte.
+        const uint8_t *pixel = top - size_t{i} * stride;
+        if constexpr (kWidth == 16) {
+            Kernel::Sixteen(pixel, y, cb, cr);
+        } else {
+            Kernel::Eight(pixel, y, cb, cr);
+        }
+    }
+}
+
 template <class Kernel>
 __attribute__((always_inline)) inline void ConvertRows(const uint8_t *top, uint32_t stride,
                                                        uint32_t width, uint32_t rows, uint8_t *y,
                                                        uint8_t *cb, uint8_t *cr) {
-    for (uint32_t i = 0; i < rows; ++i, y += width, cb += width, cr += width) {
-        // No wrap: row i's segment starts at or after the source's first byte.
-        const uint8_t *pixel = top - size_t{i} * stride;
-        uint32_t x = 0;
-        for (; x + 16 <= width; x += 16) {
-            Kernel::Sixteen(pixel + x * Kernel::kBytes, y + x, cb + x, cr + x);
-        }
-        if (x < width) Kernel::Eight(pixel + x * Kernel::kBytes, y + x, cb + x, cr + x);
+    if (width == 16) {
+        ConvertRowsOf<Kernel, 16>(top, stride, rows, y, cb, cr);
+    } else {
+        ConvertRowsOf<Kernel, 8>(top, stride, rows, y, cb, cr);
     }
 }
 
@@ -173,7 +184,7 @@ __attribute__((always_inline)) inline int32_t FetchColour(EncoderSession *s, uin
             return 0;
         }
         const uint8_t *pixel = source->buffer + top;
-        if (place.columnsInside == width && width % 8 == 0) {
+        if (place.columnsInside == width && (width == 16 || width == 8)) {
             WholeRows(pixel, s->stride, width, rows, y, cb, cr);
         } else {
             const uint32_t last = place.columnsInside - 1;
