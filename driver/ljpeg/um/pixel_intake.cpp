@@ -268,7 +268,7 @@ int32_t FetchBgr32(EncoderSession *s, uint8_t *samples) { return FetchColour<Bgr
 
 #if TRIVJPEG_X86
 
-// --- Vector twins: eight pixels at a time ------------------------------------
+// --- Vector twins ------------------------------------------------------------
 
 namespace {
 
@@ -340,7 +340,7 @@ TRIVJPEG_SSE2 inline Ycc8 MaskEight(const uint8_t *pixel) {
 
 template <class Format>
 struct MaskKernel {
-    static constexpr uint32_t kBytes = 4;
+    static constexpr uint32_t kBytes = Format::kBytes;
     TRIVJPEG_SSE2 static void Sixteen(const uint8_t *pixel, uint8_t *y, uint8_t *cb, uint8_t *cr) {
         StoreSixteen(MaskEight<Format>(pixel), MaskEight<Format>(pixel + 32), y, cb, cr);
     }
