@@ -211,24 +211,6 @@ TEST_P(TwinFetcher, MatchesPlainOnEveryMcuOfRandomPictures) {
     }
 }
 
-// The primaries, secondaries, black and white, in every position of a row
-// of 16 (each colour in both eight-pixel halves and at both ends).
-TEST_P(TwinFetcher, MatchesPlainOnCornerColours) {
-    const bool bgr = format().pixelOrder == 1;
-    reduceAfterCapture = ChooseReducer(Sub2x1, level());
-    FetchRig rig(16, 8, format().bitsPerPixel, 16, 8, CaptureThenReduce);
-    for (uint32_t y = 0; y < 8; ++y) {
-        for (uint32_t x = 0; x < 16; ++x) {
-            uint32_t corner = (x + 3 * y) % 8;  // bit 0 red, 1 green, 2 blue
-            uint8_t *p = rig.Pixel(x, y);
-            p[bgr ? 2 : 0] = corner & 1 ? 255 : 0;
-            p[1] = corner & 2 ? 255 : 0;
-            p[bgr ? 0 : 2] = corner & 4 ? 255 : 0;
-        }
-    }
-    ExpectSameOnEveryMcu(rig);
-}
-
 // The source ends at the last byte of the picture's top-right pixel, or one
 // byte before it: the MCU that reads it fails with the bound code, touching
 // no sample, and every other MCU still succeeds, exactly as in the original.
