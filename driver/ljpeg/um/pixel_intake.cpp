@@ -9,15 +9,16 @@
 // so a hostile job cannot wrap them back into range.
 //
 // The 24- and 32-bit formats also have vector twins, which convert the MCU
-// rows lying wholly inside the image eight pixels at a time into the same
-// samples; rows cut by the right edge go pixel by pixel in every fetcher.
+// rows lying wholly inside the image eight or sixteen pixels at a time into
+// the same samples; rows cut by the right edge go pixel by pixel in every
+// fetcher.
 
 #include "pixel_intake.h"
 
 #include <string.h>
 
 #if TRIVJPEG_X86
-#include <tmmintrin.h>
+#include <immintrin.h>
 #endif
 
 namespace {
@@ -112,55 +113,104 @@ void ConvertPixels(const uint8_t *pixel, uint32_t count, uint8_t *y, uint8_t *cb
     }
 }
 
-// Converts count pixels of one row into the three planes (the vector
-// converters take a multiple of 8).
-typedef void RowConverter(const uint8_t *pixel, uint32_t count, uint8_t *y, uint8_t *cb,
-                          uint8_t *cr);
+// Converts rows of the MCU that lie wholly inside the image, the first at
+// top and each further one `stride` bytes lower, into planes `width` wide
+// (8 or 16).
+typedef void RowConverter(const uint8_t *top, uint32_t stride, uint32_t width, uint32_t rows,
+                          uint8_t *y, uint8_t *cb, uint8_t *cr);
 
-// FullRow converts the rows that lie wholly inside the image, where a vector
-// twin can take all of them at once; rows cut by the right edge always go
-// one pixel at a time. Always inlined, so that a twin's loop is compiled with
-// the twin's instruction set and can inline its row converter.
-template <class Format, RowConverter *FullRow = ConvertPixels<Format>>
+// Each row is one group of sixteen or eight pixels, converted and stored by
+// Kernel. Always inlined, so that the groups are compiled with the caller's
+// instruction set and the kernel's constants stay in registers across rows.
+template <class Kernel, uint32_t kWidth>
+__attribute__((always_inline)) inline void ConvertRowsOf(const uint8_t *top, uint32_t stride,
+                                                         uint32_t rows, uint8_t *y, uint8_t *cb,
+                                                         uint8_t *cr) {
+    for (uint32_t i = 0; i < rows; ++i, y += kWidth, cb += kWidth, cr += kWidth) {
+        // No wrap: row i's segment starts at or after the source's first byte.
+        const uint8_t *pixel = top - size_t{i} * stride;
+        if constexpr (kWidth == 16) {
+            Kernel::Sixteen(pixel, y, cb, cr);
+        } else {
+            Kernel::Eight(pixel, y, cb, cr);
+        }
+    }
+}
+
+template <class Kernel>
+__attribute__((always_inline)) inline void ConvertRows(const uint8_t *top, uint32_t stride,
+                                                       uint32_t width, uint32_t rows, uint8_t *y,
+                                                       uint8_t *cb, uint8_t *cr) {
+    if (width == 16) {
+        ConvertRowsOf<Kernel, 16>(top, stride, rows, y, cb, cr);
+    } else {
+        ConvertRowsOf<Kernel, 8>(top, stride, rows, y, cb, cr);
+    }
+}
+
+template <class Format>
+struct PlainKernel {
+    static constexpr uint32_t kBytes = Format::kBytes;
+    static void Sixteen(const uint8_t *pixel, uint8_t *y, uint8_t *cb, uint8_t *cr) {
+        ConvertPixels<Format>(pixel, 16, y, cb, cr);
+    }
+    static void Eight(const uint8_t *pixel, uint8_t *y, uint8_t *cb, uint8_t *cr) {
+        ConvertPixels<Format>(pixel, 8, y, cb, cr);
+    }
+};
+
+// WholeRows converts the rows whose segments cover the MCU's full width,
+// where a vector twin can take eight or sixteen pixels at a time; rows cut
+// by the right edge go one pixel at a time. Always inlined, so that a twin's
+// loop is compiled with the twin's instruction set and can inline its
+// converter.
+template <class Format, RowConverter *WholeRows = ConvertRows<PlainKernel<Format>>>
 __attribute__((always_inline)) inline int32_t FetchColour(EncoderSession *s, uint8_t *samples) {
     McuPlace place;
     if (!LocateMcu(s, &place)) return 0;
 
     uint8_t planes[3][256];
+    uint8_t *const y = planes[0], *const cb = planes[1], *const cr = planes[2];
     const uint32_t width = s->mcuWidth;
-    ByteStream *source = s->source;
-    for (uint32_t i = 0; i < s->mcuHeight; ++i) {
-        uint8_t *y = planes[0] + i * width;
-        uint8_t *cb = planes[1] + i * width;
-        uint8_t *cr = planes[2] + i * width;
-        if (i >= place.rowsInside) {
-            // Below the image: repeat the row above.
-            memcpy(y, y - width, width);
-            memcpy(cb, cb - width, width);
-            memcpy(cr, cr - width, width);
-            continue;
-        }
-        uint64_t start = SegmentStart(s, place, i, Format::kBytes);
-        uint64_t end = start + static_cast<uint64_t>(place.columnsInside) * Format::kBytes;
-        if (end > source->size) {
+    const uint32_t rows = place.rowsInside < s->mcuHeight ? place.rowsInside : s->mcuHeight;
+    if (rows > 0) {
+        // The MCU's rows lie at falling addresses, so the top row's segment
+        // ends last: if it lies inside the source, they all do.
+        ByteStream *source = s->source;
+        const uint64_t top = SegmentStart(s, place, 0, Format::kBytes);
+        const uint64_t length = uint64_t{place.columnsInside} * Format::kBytes;
+        if (top + length > source->size) {
             *s->status |= StatusStreamBound;
             return 0;
         }
-        source->position = static_cast<uint32_t>(end);
-        const uint8_t *pixel = source->buffer + start;
-        if (place.columnsInside == width && width % 8 == 0) {
-            FullRow(pixel, width, y, cb, cr);
-            continue;
+        const uint8_t *pixel = source->buffer + top;
+        if (place.columnsInside == width && (width == 16 || width == 8)) {
+            WholeRows(pixel, s->stride, width, rows, y, cb, cr);
+        } else {
+            const uint32_t last = place.columnsInside - 1;
+            const uint32_t fill = width - place.columnsInside;
+            for (uint32_t i = 0; i < rows; ++i) {
+                const uint32_t at = i * width;
+                ConvertPixels<Format>(pixel - size_t{i} * s->stride, place.columnsInside, y + at,
+                                      cb + at, cr + at);
+                // Right of the image: repeat the last column inside.
+                memset(y + at + place.columnsInside, y[at + last], fill);
+                memset(cb + at + place.columnsInside, cb[at + last], fill);
+                memset(cr + at + place.columnsInside, cr[at + last], fill);
+            }
         }
-        ConvertPixels<Format>(pixel, place.columnsInside, y, cb, cr);
-        // Right of the image: repeat the last column inside.
-        uint32_t last = place.columnsInside - 1;
-        uint32_t fill = width - place.columnsInside;
-        memset(y + place.columnsInside, y[last], fill);
-        memset(cb + place.columnsInside, cb[last], fill);
-        memset(cr + place.columnsInside, cr[last], fill);
+        // Where reading the rows in turn leaves the source: past the lowest.
+        source->position =
+            static_cast<uint32_t>(SegmentStart(s, place, rows - 1, Format::kBytes) + length);
     }
-    s->chromaReducer(samples, planes[0], planes[1], planes[2]);
+    // Below the image: repeat the row above.
+    for (uint32_t i = rows; i < s->mcuHeight; ++i) {
+        const uint32_t at = i * width;
+        memcpy(y + at, y + at - width, width);
+        memcpy(cb + at, cb + at - width, width);
+        memcpy(cr + at, cr + at - width, width);
+    }
+    s->chromaReducer(samples, y, cb, cr);
     return 1;
 }
 
@@ -218,13 +268,13 @@ int32_t FetchBgr32(EncoderSession *s, uint8_t *samples) { return FetchColour<Bgr
 
 #if TRIVJPEG_X86
 
-// --- Vector twins: eight pixels at a time ------------------------------------
+// --- Vector twins ------------------------------------------------------------
 
 namespace {
 
 // Eight converted pixels, one per 16-bit lane: Y in 0-255, Cb and Cr as the
 // shifted sums before the chroma offset (-128 to 128).
-struct Eight {
+struct Ycc8 {
     __m128i y, cb, cr;
 };
 
@@ -235,14 +285,14 @@ TRIVJPEG_SSE2 inline __m128i OffsetChroma(__m128i first, __m128i second) {
     return _mm_xor_si128(_mm_packs_epi16(first, second), _mm_set1_epi8(static_cast<char>(0x80)));
 }
 
-TRIVJPEG_SSE2 inline void StoreSixteen(const Eight &a, const Eight &b, uint8_t *y, uint8_t *cb,
+TRIVJPEG_SSE2 inline void StoreSixteen(const Ycc8 &a, const Ycc8 &b, uint8_t *y, uint8_t *cb,
                                        uint8_t *cr) {
     _mm_storeu_si128(reinterpret_cast<__m128i *>(y), _mm_packus_epi16(a.y, b.y));
     _mm_storeu_si128(reinterpret_cast<__m128i *>(cb), OffsetChroma(a.cb, b.cb));
     _mm_storeu_si128(reinterpret_cast<__m128i *>(cr), OffsetChroma(a.cr, b.cr));
 }
 
-TRIVJPEG_SSE2 inline void StoreEight(const Eight &a, uint8_t *y, uint8_t *cb, uint8_t *cr) {
+TRIVJPEG_SSE2 inline void StoreEight(const Ycc8 &a, uint8_t *y, uint8_t *cb, uint8_t *cr) {
     _mm_storel_epi64(reinterpret_cast<__m128i *>(y), _mm_packus_epi16(a.y, a.y));
     _mm_storel_epi64(reinterpret_cast<__m128i *>(cb), OffsetChroma(a.cb, a.cb));
     _mm_storel_epi64(reinterpret_cast<__m128i *>(cr), OffsetChroma(a.cr, a.cr));
@@ -280,7 +330,7 @@ TRIVJPEG_SSE2 inline void MaskFour(__m128i v, __m128i *y, __m128i *cb, __m128i *
 }
 
 template <class Format>
-TRIVJPEG_SSE2 inline Eight MaskEight(const uint8_t *pixel) {
+TRIVJPEG_SSE2 inline Ycc8 MaskEight(const uint8_t *pixel) {
     __m128i y0, cb0, cr0, y1, cb1, cr1;
     MaskFour<Format>(_mm_loadu_si128(reinterpret_cast<const __m128i *>(pixel)), &y0, &cb0, &cr0);
     MaskFour<Format>(_mm_loadu_si128(reinterpret_cast<const __m128i *>(pixel + 16)), &y1, &cb1,
@@ -289,15 +339,15 @@ TRIVJPEG_SSE2 inline Eight MaskEight(const uint8_t *pixel) {
 }
 
 template <class Format>
-TRIVJPEG_SSE2 void MaskRow(const uint8_t *pixel, uint32_t count, uint8_t *y, uint8_t *cb,
-                           uint8_t *cr) {
-    uint32_t x = 0;
-    for (; x + 16 <= count; x += 16, pixel += 64) {
-        StoreSixteen(MaskEight<Format>(pixel), MaskEight<Format>(pixel + 32), y + x, cb + x,
-                     cr + x);
+struct MaskKernel {
+    static constexpr uint32_t kBytes = Format::kBytes;
+    TRIVJPEG_SSE2 static void Sixteen(const uint8_t *pixel, uint8_t *y, uint8_t *cb, uint8_t *cr) {
+        StoreSixteen(MaskEight<Format>(pixel), MaskEight<Format>(pixel + 32), y, cb, cr);
     }
-    if (x < count) StoreEight(MaskEight<Format>(pixel), y + x, cb + x, cr + x);
-}
+    TRIVJPEG_SSE2 static void Eight(const uint8_t *pixel, uint8_t *y, uint8_t *cb, uint8_t *cr) {
+        StoreEight(MaskEight<Format>(pixel), y, cb, cr);
+    }
+};
 
 // pshufb masks that gather eight pixels into (red, green) and (blue, green)
 // byte pairs. The eight pixels are read as two 16-byte loads, the second
@@ -343,7 +393,7 @@ TRIVJPEG_SSE2 inline __m128i ByteWeights(int even, int odd) {
 // 128 - m reaches 32768 only for pure blue (Cb) or pure red (Cr); the
 // saturating subtraction gives 32767 there, which shifts to 127 instead of
 // 128, and both clamp to 255 in OffsetChroma.
-TRIVJPEG_SSSE3 inline Eight ConvertPairs(__m128i rg, __m128i bg) {
+TRIVJPEG_SSSE3 inline Ycc8 ConvertPairs(__m128i rg, __m128i bg) {
     __m128i round = _mm_set1_epi16(128);
     __m128i y = _mm_add_epi16(_mm_maddubs_epi16(rg, ByteWeights(77, 51)),
                               _mm_maddubs_epi16(bg, ByteWeights(29, 99)));
@@ -364,7 +414,7 @@ TRIVJPEG_SSSE3 inline __m128i Gather(__m128i first, __m128i second, const int8_t
 }
 
 template <class Format>
-TRIVJPEG_SSSE3 inline Eight ShuffleEight(const uint8_t *pixel) {
+TRIVJPEG_SSSE3 inline Ycc8 ShuffleEight(const uint8_t *pixel) {
     const PairMasks &m = kPairMasks<Format>;
     __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i *>(pixel));
     __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i *>(pixel + kSecond<Format>));
@@ -373,36 +423,110 @@ TRIVJPEG_SSSE3 inline Eight ShuffleEight(const uint8_t *pixel) {
 }
 
 template <class Format>
-TRIVJPEG_SSSE3 void ShuffleRow(const uint8_t *pixel, uint32_t count, uint8_t *y, uint8_t *cb,
-                               uint8_t *cr) {
-    constexpr uint32_t group = 8 * Format::kBytes;
-    uint32_t x = 0;
-    for (; x + 16 <= count; x += 16, pixel += 2 * group) {
-        StoreSixteen(ShuffleEight<Format>(pixel), ShuffleEight<Format>(pixel + group), y + x,
-                     cb + x, cr + x);
+struct ShuffleKernel {
+    static constexpr uint32_t kBytes = Format::kBytes;
+    TRIVJPEG_SSSE3 static void Sixteen(const uint8_t *pixel, uint8_t *y, uint8_t *cb, uint8_t *cr) {
+        StoreSixteen(ShuffleEight<Format>(pixel), ShuffleEight<Format>(pixel + 8 * kBytes), y, cb,
+                     cr);
     }
-    if (x < count) StoreEight(ShuffleEight<Format>(pixel), y + x, cb + x, cr + x);
+    TRIVJPEG_SSSE3 static void Eight(const uint8_t *pixel, uint8_t *y, uint8_t *cb, uint8_t *cr) {
+        StoreEight(ShuffleEight<Format>(pixel), y, cb, cr);
+    }
+};
+
+// --- AVX2: sixteen pixels at a time ------------------------------------------
+//
+// The two 128-bit lanes hold the two groups of eight pixels, each loaded as
+// ShuffleEight loads it; vpshufb gathers within a lane, so the same masks
+// serve both. The sums are ConvertPairs', sixteen lanes wide.
+
+TRIVJPEG_AVX2 inline __m256i LoadLanes(const uint8_t *low, const uint8_t *high) {
+    return _mm256_inserti128_si256(
+        _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i *>(low))),
+        _mm_loadu_si128(reinterpret_cast<const __m128i *>(high)), 1);
 }
+
+TRIVJPEG_AVX2 inline __m256i Gather(__m256i first, __m256i second, const int8_t *firstMask,
+                                    const int8_t *secondMask) {
+    __m256i one =
+        _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i *>(firstMask)));
+    __m256i other =
+        _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i *>(secondMask)));
+    return _mm256_or_si256(_mm256_shuffle_epi8(first, one), _mm256_shuffle_epi8(second, other));
+}
+
+TRIVJPEG_AVX2 inline __m256i ByteWeights256(int even, int odd) {
+    return _mm256_set1_epi16(static_cast<int16_t>((odd & 0xFF) << 8 | (even & 0xFF)));
+}
+
+template <class Format>
+TRIVJPEG_AVX2 inline void ShuffleSixteen(const uint8_t *pixel, Ycc8 *low, Ycc8 *high) {
+    constexpr uint32_t group = 8 * Format::kBytes;
+    const PairMasks &m = kPairMasks<Format>;
+    __m256i first = LoadLanes(pixel, pixel + group);
+    __m256i second = LoadLanes(pixel + kSecond<Format>, pixel + group + kSecond<Format>);
+    __m256i rg = Gather(first, second, m.redFirst, m.redSecond);
+    __m256i bg = Gather(first, second, m.blueFirst, m.blueSecond);
+
+    __m256i round = _mm256_set1_epi16(128);
+    __m256i y = _mm256_add_epi16(_mm256_maddubs_epi16(rg, ByteWeights256(77, 51)),
+                                 _mm256_maddubs_epi16(bg, ByteWeights256(29, 99)));
+    __m256i cb = _mm256_add_epi16(_mm256_maddubs_epi16(rg, ByteWeights256(43, 85)),
+                                  _mm256_maddubs_epi16(bg, ByteWeights256(-128, 0)));
+    __m256i cr = _mm256_add_epi16(_mm256_maddubs_epi16(rg, ByteWeights256(-128, 0)),
+                                  _mm256_maddubs_epi16(bg, ByteWeights256(21, 107)));
+    y = _mm256_srli_epi16(_mm256_add_epi16(y, round), 8);
+    cb = _mm256_srai_epi16(_mm256_subs_epi16(round, cb), 8);
+    cr = _mm256_srai_epi16(_mm256_subs_epi16(round, cr), 8);
+    *low = {_mm256_castsi256_si128(y), _mm256_castsi256_si128(cb), _mm256_castsi256_si128(cr)};
+    *high = {_mm256_extracti128_si256(y, 1), _mm256_extracti128_si256(cb, 1),
+             _mm256_extracti128_si256(cr, 1)};
+}
+
+template <class Format>
+struct ShuffleKernelAvx2 {
+    static constexpr uint32_t kBytes = Format::kBytes;
+    TRIVJPEG_AVX2 static void Sixteen(const uint8_t *pixel, uint8_t *y, uint8_t *cb, uint8_t *cr) {
+        Ycc8 low, high;
+        ShuffleSixteen<Format>(pixel, &low, &high);
+        StoreSixteen(low, high, y, cb, cr);
+    }
+    TRIVJPEG_AVX2 static void Eight(const uint8_t *pixel, uint8_t *y, uint8_t *cb, uint8_t *cr) {
+        StoreEight(ShuffleEight<Format>(pixel), y, cb, cr);
+    }
+};
 
 }  // namespace
 
 TRIVJPEG_SSE2 int32_t FetchRgb32Sse2(EncoderSession *s, uint8_t *samples) {
-    return FetchColour<Rgb32, MaskRow<Rgb32>>(s, samples);
+    return FetchColour<Rgb32, ConvertRows<MaskKernel<Rgb32>>>(s, samples);
 }
 TRIVJPEG_SSE2 int32_t FetchBgr32Sse2(EncoderSession *s, uint8_t *samples) {
-    return FetchColour<Bgr32, MaskRow<Bgr32>>(s, samples);
+    return FetchColour<Bgr32, ConvertRows<MaskKernel<Bgr32>>>(s, samples);
 }
 TRIVJPEG_SSSE3 int32_t FetchRgb24Ssse3(EncoderSession *s, uint8_t *samples) {
-    return FetchColour<Rgb24, ShuffleRow<Rgb24>>(s, samples);
+    return FetchColour<Rgb24, ConvertRows<ShuffleKernel<Rgb24>>>(s, samples);
 }
 TRIVJPEG_SSSE3 int32_t FetchBgr24Ssse3(EncoderSession *s, uint8_t *samples) {
-    return FetchColour<Bgr24, ShuffleRow<Bgr24>>(s, samples);
+    return FetchColour<Bgr24, ConvertRows<ShuffleKernel<Bgr24>>>(s, samples);
 }
 TRIVJPEG_SSSE3 int32_t FetchRgb32Ssse3(EncoderSession *s, uint8_t *samples) {
-    return FetchColour<Rgb32, ShuffleRow<Rgb32>>(s, samples);
+    return FetchColour<Rgb32, ConvertRows<ShuffleKernel<Rgb32>>>(s, samples);
 }
 TRIVJPEG_SSSE3 int32_t FetchBgr32Ssse3(EncoderSession *s, uint8_t *samples) {
-    return FetchColour<Bgr32, ShuffleRow<Bgr32>>(s, samples);
+    return FetchColour<Bgr32, ConvertRows<ShuffleKernel<Bgr32>>>(s, samples);
+}
+TRIVJPEG_AVX2 int32_t FetchRgb24Avx2(EncoderSession *s, uint8_t *samples) {
+    return FetchColour<Rgb24, ConvertRows<ShuffleKernelAvx2<Rgb24>>>(s, samples);
+}
+TRIVJPEG_AVX2 int32_t FetchBgr24Avx2(EncoderSession *s, uint8_t *samples) {
+    return FetchColour<Bgr24, ConvertRows<ShuffleKernelAvx2<Bgr24>>>(s, samples);
+}
+TRIVJPEG_AVX2 int32_t FetchRgb32Avx2(EncoderSession *s, uint8_t *samples) {
+    return FetchColour<Rgb32, ConvertRows<ShuffleKernelAvx2<Rgb32>>>(s, samples);
+}
+TRIVJPEG_AVX2 int32_t FetchBgr32Avx2(EncoderSession *s, uint8_t *samples) {
+    return FetchColour<Bgr32, ConvertRows<ShuffleKernelAvx2<Bgr32>>>(s, samples);
 }
 
 #endif
@@ -410,6 +534,12 @@ TRIVJPEG_SSSE3 int32_t FetchBgr32Ssse3(EncoderSession *s, uint8_t *samples) {
 McuFetcher ChooseFetcher(uint16_t bitsPerPixel, uint8_t pixelOrder, uint32_t simdLevel) {
     bool blueFirst = pixelOrder == 1;
 #if TRIVJPEG_X86
+    if (simdLevel >= SimdAvx2 && bitsPerPixel == 24) {
+        return blueFirst ? FetchBgr24Avx2 : FetchRgb24Avx2;
+    }
+    if (simdLevel >= SimdAvx2 && bitsPerPixel == 32) {
+        return blueFirst ? FetchBgr32Avx2 : FetchRgb32Avx2;
+    }
     if (simdLevel >= SimdSsse3 && bitsPerPixel == 24) {
         return blueFirst ? FetchBgr24Ssse3 : FetchRgb24Ssse3;
     }

@@ -15,14 +15,18 @@ int32_t FetchBgr32(EncoderSession *session, uint8_t *samples);
 
 #if TRIVJPEG_X86
 // Vector twins of the byte formats, sample for sample: rows wholly inside
-// the image are converted eight pixels at a time. The 16-bit formats and
-// grey have none.
+// the image are converted eight (AVX2: sixteen) pixels at a time. The
+// 16-bit formats and grey have none.
 int32_t FetchRgb32Sse2(EncoderSession *session, uint8_t *samples);
 int32_t FetchBgr32Sse2(EncoderSession *session, uint8_t *samples);
 int32_t FetchRgb24Ssse3(EncoderSession *session, uint8_t *samples);
 int32_t FetchBgr24Ssse3(EncoderSession *session, uint8_t *samples);
 int32_t FetchRgb32Ssse3(EncoderSession *session, uint8_t *samples);
 int32_t FetchBgr32Ssse3(EncoderSession *session, uint8_t *samples);
+int32_t FetchRgb24Avx2(EncoderSession *session, uint8_t *samples);
+int32_t FetchBgr24Avx2(EncoderSession *session, uint8_t *samples);
+int32_t FetchRgb32Avx2(EncoderSession *session, uint8_t *samples);
+int32_t FetchBgr32Avx2(EncoderSession *session, uint8_t *samples);
 #endif
 
 // The fetcher for a source format (bits per pixel 8, 16, 24 or 32; pixel
