@@ -242,14 +242,8 @@ INSTANTIATE_TEST_SUITE_P(Twins, TwinFetcher, ::testing::ValuesIn(kTwins),
 
 // --- The whole encoder at every level ----------------------------------------
 
-// Restores the process-wide level when a test ends, however it ends.
-struct LevelLimit {
-    explicit LevelLimit(uint32_t level) { LimitSimdLevel(level); }
-    ~LevelLimit() { LimitSimdLevel(SimdAvx2); }
-};
-
 Bytes Encode(jpegtest::JobRig &j, uint32_t level) {
-    LevelLimit limit(level);
+    jpegtest::SimdLimit limit(level);
     j.job.destSize = static_cast<uint32_t>(j.dest.size());
     if (Jpeg_EncodeStart(&j.job, ModeEncode) != 0) return {};
     return Bytes(j.dest.begin(), j.dest.begin() + j.job.destSize);
