@@ -37,15 +37,3 @@ void PrepareQuantTable(QuantTable *table) {
         table->shiftFactor[i] = static_cast<uint16_t>(1u << (17 - l));
     }
 }
-
-#if TRIVJPEG_X86
-// Placeholder until the vector version lands: the same arithmetic per lane.
-void QuantiseSse2(const int16_t *coefficients, const QuantTable *table, int16_t *quantised) {
-    for (int i = 0; i < 64; ++i) {
-        int32_t x = coefficients[i];
-        uint32_t t = static_cast<uint32_t>(x < 0 ? -x : x) + (table->divisors[i] >> 1);
-        int32_t q = static_cast<int32_t>(DivideByReciprocal(t, table, i));
-        quantised[i] = static_cast<int16_t>(x < 0 ? -q : q);
-    }
-}
-#endif
