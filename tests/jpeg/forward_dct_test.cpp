@@ -1,6 +1,8 @@
 // The forward DCT: exact results the integer transform must give, agreement
 // with a double-precision orthonormal DCT-II scaled by 8, and a checksum that
-// pins its bit-exact output on every compiler and word size.
+// pins its bit-exact output on every compiler and word size. The SSE2 twin
+// must equal it on the blocks that push each pass to its limits, on random
+// blocks, and on the same checksum.
 
 #include <gtest/gtest.h>
 #include <math.h>
@@ -10,6 +12,7 @@
 #include <vector>
 
 #include "forward_dct.h"
+#include "simd_support.h"
 
 namespace {
 
@@ -151,18 +154,19 @@ TEST(ForwardDct, MatchesOrthonormalDctTimesEight) {
     EXPECT_LT(total / (blocks.size() * 63.0), 0.3) << "worst " << worst;
 }
 
-// FNV-1a over the little-endian bytes of every coefficient of 10000 LCG
-// blocks. The constant was recorded from this test on x86-64 (g++ 12, ASan
-// build) and agrees with a separate transcription of the same integer steps
-// in Python, whose integers cannot overflow and whose >> floors. Any change
-// to a constant, a rounding term or a shift changes it, as would a target or
-// compiler that evaluated the signed arithmetic differently; the 32-bit
-// build runs the same test.
-TEST(ForwardDct, GoldenChecksum) {
+// FNV-1a over the little-endian bytes of every coefficient (as 32 bits) of
+// 10000 LCG blocks. The constant was recorded from this test on x86-64 (g++
+// 12, ASan build) and agrees with a separate transcription of the same
+// integer steps in Python, whose integers cannot overflow and whose >>
+// floors. Any change to a constant, a rounding term or a shift changes it,
+// as would a target or compiler that evaluated the signed arithmetic
+// differently; the 32-bit build runs the same test.
+template <typename Transform>
+uint32_t Checksum(Transform dct) {
     Lcg lcg{1};
     uint32_t hash = 2166136261u;
     for (int i = 0; i < 10000; ++i) {
-        Coefficients out = Dct(lcg.NextBlock());
+        Coefficients out = dct(lcg.NextBlock());
         for (int32_t c : out) {
             uint32_t u = static_cast<uint32_t>(c);
             for (int byte = 0; byte < 4; ++byte) {
@@ -170,7 +174,108 @@ TEST(ForwardDct, GoldenChecksum) {
             }
         }
     }
-    EXPECT_EQ(hash, 3838921254u);
+    return hash;
 }
+
+constexpr uint32_t kGoldenChecksum = 3838921254u;
+
+TEST(ForwardDct, GoldenChecksum) { EXPECT_EQ(Checksum(Dct), kGoldenChecksum); }
+
+#if TRIVJPEG_X86
+
+// Not a value the transform can produce (it stays within +-8192).
+constexpr int16_t kUnwritten16 = 0x7EAD;
+
+Coefficients DctSse2(const Block &in) {
+    int16_t narrow[64];
+    for (int16_t &c : narrow) c = kUnwritten16;
+    ForwardDctSse2(in.data(), narrow);
+    Coefficients out;
+    for (int i = 0; i < 64; ++i) out[i] = narrow[i];
+    return out;
+}
+
+// Blocks at the edges of what each pass can hold: flat blocks (the DC of
+// all 0 is exactly -32768 in the column pass before its last shift), the
+// 0/255 blocks that follow the sign of each basis function and their
+// inverses (each makes one coefficient, and the 16-bit sums feeding it,
+// as large as they get), checkerboards, stripes, and single pixels.
+std::vector<Block> ExtremeBlocks() {
+    std::vector<Block> blocks;
+    for (int level = 0; level < 256; ++level) {
+        Block b;
+        b.fill(static_cast<uint8_t>(level));
+        blocks.push_back(b);
+    }
+    for (int v = 0; v < 8; ++v) {
+        for (int u = 0; u < 8; ++u) {
+            Block b;
+            for (int i = 0; i < 64; ++i) {
+                double sign =
+                    cos((2 * (i / 8) + 1) * v * M_PI / 16) * cos((2 * (i % 8) + 1) * u * M_PI / 16);
+                b[i] = sign >= 0 ? 255 : 0;
+            }
+            blocks.push_back(b);
+        }
+    }
+    for (int i = 0; i < 64; ++i) {
+        Block b;
+        b.fill(0);
+        b[i] = 255;
+        blocks.push_back(b);
+    }
+    for (int phase = 0; phase < 2; ++phase) {
+        Block checker, rows, columns;
+        for (int i = 0; i < 64; ++i) {
+            checker[i] = ((i / 8 + i % 8 + phase) & 1) ? 255 : 0;
+            rows[i] = ((i / 8 + phase) & 1) ? 255 : 0;
+            columns[i] = ((i % 8 + phase) & 1) ? 255 : 0;
+        }
+        blocks.push_back(checker);
+        blocks.push_back(rows);
+        blocks.push_back(columns);
+    }
+    // And each of them inverted: a single 0 on 255, the other phase of
+    // each basis pattern.
+    size_t count = blocks.size();
+    for (size_t i = 0; i < count; ++i) {
+        Block inverse;
+        for (int k = 0; k < 64; ++k) inverse[k] = static_cast<uint8_t>(255 - blocks[i][k]);
+        blocks.push_back(inverse);
+    }
+    return blocks;
+}
+
+TEST(ForwardDct, Sse2MatchesScalarOnExtremeBlocks) {
+    if (SimdLevelInUse() < SimdSse2) GTEST_SKIP() << "no SSE2";
+    for (const Block &in : ExtremeBlocks()) ASSERT_EQ(DctSse2(in), Dct(in));
+    Block black, white;
+    black.fill(0);
+    white.fill(255);
+    EXPECT_EQ(DctSse2(black)[0], -8192);
+    EXPECT_EQ(DctSse2(white)[0], 8128);
+}
+
+TEST(ForwardDct, Sse2MatchesScalarOnRandomBlocks) {
+    if (SimdLevelInUse() < SimdSse2) GTEST_SKIP() << "no SSE2";
+    Lcg lcg{7};
+    for (int i = 0; i < 300000; ++i) {
+        Block in = lcg.NextBlock();
+        ASSERT_EQ(DctSse2(in), Dct(in)) << "block " << i;
+    }
+    // Samples of 0 and 255 only: every pass near its largest values.
+    for (int i = 0; i < 100000; ++i) {
+        Block in;
+        for (uint8_t &s : in) s = (lcg.Next() & 0x80) ? 255 : 0;
+        ASSERT_EQ(DctSse2(in), Dct(in)) << "block " << i;
+    }
+}
+
+TEST(ForwardDct, Sse2GoldenChecksum) {
+    if (SimdLevelInUse() < SimdSse2) GTEST_SKIP() << "no SSE2";
+    EXPECT_EQ(Checksum(DctSse2), kGoldenChecksum);
+}
+
+#endif
 
 }  // namespace

@@ -109,12 +109,3 @@ void ForwardDct(const uint8_t *samples, int32_t *coefficients) {
         out[8] = Descale(o.o1, kColumnShift);
     }
 }
-
-#if TRIVJPEG_X86
-// Placeholder until the vector version lands: the scalar transform, narrowed.
-void ForwardDctSse2(const uint8_t *samples, int16_t *coefficients) {
-    int32_t wide[64];
-    ForwardDct(samples, wide);
-    for (int i = 0; i < 64; ++i) coefficients[i] = static_cast<int16_t>(wide[i]);
-}
-#endif

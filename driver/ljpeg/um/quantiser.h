@@ -7,14 +7,18 @@
 // rounds to nearest, halves away from zero.
 void Quantise(const int32_t *coefficients, const QuantTable *table, int16_t *quantised);
 
-// Fills reciprocal and shiftFactor from the divisors (8 to 2040).
+// Fills reciprocal and shiftFactor from the divisors (multiples of 8, from
+// 8 to 2040).
 void PrepareQuantTable(QuantTable *table);
 
-// The division the vector quantiser does, one lane of it: floor(t / d) for
-// any 16-bit t, from the table's reciprocal and shiftFactor at index i.
-inline uint32_t DivideByReciprocal(uint32_t t, const QuantTable *table, int i) {
-    uint32_t t1 = (t * table->reciprocal[i]) >> 16;
-    return ((t1 + ((t - t1) >> 1)) * table->shiftFactor[i]) >> 16;
+// One lane of the vector quantiser, in scalar code: x divided by the
+// divisor at index i by the table's reciprocal and shiftFactor, rounded
+// half away from zero (PrepareQuantTable explains why it equals Quantise).
+inline int32_t QuantiseByReciprocal(int32_t x, const QuantTable *table, int i) {
+    int32_t p = ((x * static_cast<int16_t>(table->reciprocal[i])) >> 16) + x;
+    if (p < -32768) p = -32768;  // the vector add saturates
+    int32_t y = (p * table->shiftFactor[i]) >> 16;
+    return (y + 1) >> 1;
 }
 
 #include "simd_support.h"
