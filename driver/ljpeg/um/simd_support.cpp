@@ -33,7 +33,7 @@ uint32_t Detect() {
     }
     if (osSavesYmm && __get_cpuid_max(0, nullptr) >= 7) {
         __cpuid_count(7, 0, a, b, c, d);
-        if (b & bit_AVX2) return SimdAvx2;
+        if ((b & bit_AVX2) && (b & bit_BMI) && (b & bit_BMI2)) return SimdAvx2;
     }
     return SimdSsse3;
 #else
