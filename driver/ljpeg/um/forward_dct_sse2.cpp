@@ -72,6 +72,14 @@ constexpr int kRowOffsets[8] = {4 * 8 * 128, kRowOffsetZ4, kRowOffsetE2, kRowOff
 // each column, modulo 2^16.
 constexpr int16_t DcTerm(int k) { return static_cast<int16_t>(2 - 8 * kRowOffsets[k]); }
 
+// The column pass's rounding term on a 32-bit sum; the row pass has its
+// offsets instead.
+template <int n, bool rows>
+TRIVJPEG_SSE2 inline __m128i Rounded(__m128i sum) {
+    if constexpr (rows) return sum;
+    return _mm_add_epi32(sum, _mm_set1_epi32(1 << (n - 1)));
+}
+
 // One 8-point butterfly across eight registers, v[k] in and out (lane by
 // lane). Leaves E0 and E4 unscaled for the caller; the products come out
 // descaled by n bits, rounded by offsets for the row pass (rows = true) and
@@ -88,26 +96,23 @@ TRIVJPEG_SSE2 inline void Butterfly(__m128i *v) {
     v[0] = _mm_add_epi16(tmp10, tmp11);
     v[4] = _mm_sub_epi16(tmp10, tmp11);
 
-    // Added to the 32-bit sums; zero for the row pass, which the compiler
-    // drops.
-    const __m128i round = _mm_set1_epi32(rows ? 0 : 1 << (n - 1));
-    if (rows) tmp13 = _mm_add_epi16(tmp13, _mm_set1_epi16(1 << (n - 1)));
+    if constexpr (rows) tmp13 = _mm_add_epi16(tmp13, _mm_set1_epi16(1 << (n - 1)));
     __m128i lo = _mm_unpacklo_epi16(tmp12, tmp13), hi = _mm_unpackhi_epi16(tmp12, tmp13);
     const __m128i e2 = Pair(4433, 4433 + 6270), e6 = Pair(4433 - 15137, 4433);
-    v[2] = Narrow<n>(_mm_add_epi32(_mm_madd_epi16(lo, e2), round),
-                     _mm_add_epi32(_mm_madd_epi16(hi, e2), round));
-    v[6] = Narrow<n>(_mm_add_epi32(_mm_madd_epi16(lo, e6), round),
-                     _mm_add_epi32(_mm_madd_epi16(hi, e6), round));
+    v[2] = Narrow<n>(Rounded<n, rows>(_mm_madd_epi16(lo, e2)),
+                     Rounded<n, rows>(_mm_madd_epi16(hi, e2)));
+    v[6] = Narrow<n>(Rounded<n, rows>(_mm_madd_epi16(lo, e6)),
+                     Rounded<n, rows>(_mm_madd_epi16(hi, e6)));
 
     __m128i z3 = _mm_add_epi16(tmp4, tmp6), z4 = _mm_add_epi16(tmp5, tmp7);
-    if (rows) z4 = _mm_add_epi16(z4, _mm_set1_epi16(1 << (n - 1)));
+    if constexpr (rows) z4 = _mm_add_epi16(z4, _mm_set1_epi16(1 << (n - 1)));
     lo = _mm_unpacklo_epi16(z3, z4);
     hi = _mm_unpackhi_epi16(z3, z4);
     const __m128i cz3 = Pair(9633 - 16069, 9633), cz4 = Pair(9633, 9633 - 3196);
-    __m128i z3lo = _mm_add_epi32(_mm_madd_epi16(lo, cz3), round);
-    __m128i z3hi = _mm_add_epi32(_mm_madd_epi16(hi, cz3), round);
-    __m128i z4lo = _mm_add_epi32(_mm_madd_epi16(lo, cz4), round);
-    __m128i z4hi = _mm_add_epi32(_mm_madd_epi16(hi, cz4), round);
+    __m128i z3lo = Rounded<n, rows>(_mm_madd_epi16(lo, cz3));
+    __m128i z3hi = Rounded<n, rows>(_mm_madd_epi16(hi, cz3));
+    __m128i z4lo = Rounded<n, rows>(_mm_madd_epi16(lo, cz4));
+    __m128i z4hi = Rounded<n, rows>(_mm_madd_epi16(hi, cz4));
 
     lo = _mm_unpacklo_epi16(tmp4, tmp7);
     hi = _mm_unpackhi_epi16(tmp4, tmp7);
