@@ -13,24 +13,31 @@
 //   O1 = tmp4 x -7373 + tmp7 x (12299 - 7373) + Z4
 //   O5 = tmp5 x (16819 - 20995) + tmp6 x -20995 + Z4
 //   O3 = tmp5 x -20995 + tmp6 x (25172 - 20995) + Z3
-// The rounding term goes into Z3 and Z4 once, and so reaches all four odd
-// outputs.
+// The column pass adds its rounding term to E2, E6, Z3 and Z4, and so to
+// all six products.
 //
-// Ranges, from the extreme blocks (each value is linear in the samples and
-// descaling is monotonic, so the bounds are reached by 0/255 blocks):
-// - Row pass. The samples stay unshifted (0..255): the level shift cancels
-//   in every difference and only moves E0, so no lane exceeds 2040 before
-//   the products, whose sums stay below 2^24. Row results: DC 0..8160 (the
-//   scalar -4096..4064 plus 4096), E4 x 4 within +-4080, E2 and E6 within
-//   +-3769, the odd ones within +-3697.
-// - Column pass. Each 16-bit sum or difference of up to eight row results
-//   is at most 8 x 4080 = 32640 in magnitude, except the DC of the first
-//   column, which is 0..65280 unshifted. It wraps in 16 bits and the level
-//   shift of the whole block, -64 x 128 x 4 = -32768, is added with its
-//   rounding term as 0x8002: the true sum, -32768 (all samples 0) to 32512
-//   (all 255), plus 2 lies within 16 bits, so the arithmetic shift gives the
-//   scalar result. The 32-bit sums stay below 2^28, and every coefficient
-//   within +-8192, so the final narrowing never saturates.
+// The row pass rounds by offsets instead. It adds 1024 to tmp13 and to z4:
+// every constant that multiplies them is odd, so each product sum gains
+// 1024 modulo 2048, and after the shift by 11 each row result is the scalar
+// one plus (c - 1) / 2 for the odd constant c. The samples also go in
+// unshifted (0..255), which adds 4 x 8 x 128 = 4096 to each row's DC. These
+// offsets are the same in every row: in the column pass they cancel in
+// every difference and only move the DC sums, by eight times the offset,
+// which the DC's rounding term takes back off, modulo 2^16.
+//
+// Ranges (each value is linear in the samples and descaling is monotonic,
+// so the bounds are reached by 0/255 blocks):
+// - Row pass: no lane exceeds 2040 in magnitude before the products, whose
+//   sums stay below 2^25. Row results, offsets included, lie within -4080..9120;
+//   without them, within -4096..4080.
+// - Column pass: the sums that carry offsets (tmp0-tmp3, tmp10, tmp11, the
+//   DC) may wrap in 16 bits, but they are only ever subtracted from one
+//   another, which cancels the offsets exactly, or corrected as above. Every
+//   other value, and so everything a product or a shift reads, is the
+//   scalar one, at most 8 x 4080 = 32640 in magnitude; the DC plus its
+//   rounding term runs from -32766 (all samples 0) to 32514 (all 255). The
+//   32-bit sums stay below 2^28 and every coefficient within +-8192, so the
+//   final narrowing never saturates.
 
 #include <emmintrin.h>
 
@@ -53,13 +60,32 @@ TRIVJPEG_SSE2 inline __m128i Narrow(__m128i lo, __m128i hi) {
     return _mm_packs_epi32(_mm_srai_epi32(lo, n), _mm_srai_epi32(hi, n));
 }
 
+// What the row pass adds to each row result k (see above).
+constexpr int kRowOffsetE2 = (4433 + 6270 - 1) / 2;  // tmp13 in E2
+constexpr int kRowOffsetE6 = (4433 - 1) / 2;         // tmp13 in E6
+constexpr int kRowOffsetZ3 = (9633 - 1) / 2;         // z4 in Z3: O7 and O3
+constexpr int kRowOffsetZ4 = (9633 - 3196 - 1) / 2;  // z4 in Z4: O1 and O5
+constexpr int kRowOffsets[8] = {4 * 8 * 128, kRowOffsetZ4, kRowOffsetE2, kRowOffsetZ3,
+                                0,           kRowOffsetZ4, kRowOffsetE6, kRowOffsetZ3};
+
+// The column pass's DC rounding term, 2, less eight times the row offset of
+// each column, modulo 2^16.
+constexpr int16_t DcTerm(int k) { return static_cast<int16_t>(2 - 8 * kRowOffsets[k]); }
+
+// The column pass's rounding term on a 32-bit sum; the row pass has its
+// offsets instead.
+template <int n, bool rows>
+TRIVJPEG_SSE2 inline __m128i Rounded(__m128i sum) {
+    if constexpr (rows) return sum;
+    return _mm_add_epi32(sum, _mm_set1_epi32(1 << (n - 1)));
+}
+
 // One 8-point butterfly across eight registers, v[k] in and out (lane by
 // lane). Leaves E0 and E4 unscaled for the caller; the products come out
-// descaled by n bits.
-template <int n>
+// descaled by n bits, rounded by offsets for the row pass (rows = true) and
+// by rounding terms for the column pass.
+template <int n, bool rows>
 TRIVJPEG_SSE2 inline void Butterfly(__m128i *v) {
-    const __m128i round = _mm_set1_epi32(1 << (n - 1));
-
     __m128i tmp0 = _mm_add_epi16(v[0], v[7]), tmp7 = _mm_sub_epi16(v[0], v[7]);
     __m128i tmp1 = _mm_add_epi16(v[1], v[6]), tmp6 = _mm_sub_epi16(v[1], v[6]);
     __m128i tmp2 = _mm_add_epi16(v[2], v[5]), tmp5 = _mm_sub_epi16(v[2], v[5]);
@@ -70,21 +96,23 @@ TRIVJPEG_SSE2 inline void Butterfly(__m128i *v) {
     v[0] = _mm_add_epi16(tmp10, tmp11);
     v[4] = _mm_sub_epi16(tmp10, tmp11);
 
+    if constexpr (rows) tmp13 = _mm_add_epi16(tmp13, _mm_set1_epi16(1 << (n - 1)));
     __m128i lo = _mm_unpacklo_epi16(tmp12, tmp13), hi = _mm_unpackhi_epi16(tmp12, tmp13);
     const __m128i e2 = Pair(4433, 4433 + 6270), e6 = Pair(4433 - 15137, 4433);
-    v[2] = Narrow<n>(_mm_add_epi32(_mm_madd_epi16(lo, e2), round),
-                     _mm_add_epi32(_mm_madd_epi16(hi, e2), round));
-    v[6] = Narrow<n>(_mm_add_epi32(_mm_madd_epi16(lo, e6), round),
-                     _mm_add_epi32(_mm_madd_epi16(hi, e6), round));
+    v[2] = Narrow<n>(Rounded<n, rows>(_mm_madd_epi16(lo, e2)),
+                     Rounded<n, rows>(_mm_madd_epi16(hi, e2)));
+    v[6] = Narrow<n>(Rounded<n, rows>(_mm_madd_epi16(lo, e6)),
+                     Rounded<n, rows>(_mm_madd_epi16(hi, e6)));
 
     __m128i z3 = _mm_add_epi16(tmp4, tmp6), z4 = _mm_add_epi16(tmp5, tmp7);
+    if constexpr (rows) z4 = _mm_add_epi16(z4, _mm_set1_epi16(1 << (n - 1)));
     lo = _mm_unpacklo_epi16(z3, z4);
     hi = _mm_unpackhi_epi16(z3, z4);
     const __m128i cz3 = Pair(9633 - 16069, 9633), cz4 = Pair(9633, 9633 - 3196);
-    __m128i z3lo = _mm_add_epi32(_mm_madd_epi16(lo, cz3), round);
-    __m128i z3hi = _mm_add_epi32(_mm_madd_epi16(hi, cz3), round);
-    __m128i z4lo = _mm_add_epi32(_mm_madd_epi16(lo, cz4), round);
-    __m128i z4hi = _mm_add_epi32(_mm_madd_epi16(hi, cz4), round);
+    __m128i z3lo = Rounded<n, rows>(_mm_madd_epi16(lo, cz3));
+    __m128i z3hi = Rounded<n, rows>(_mm_madd_epi16(hi, cz3));
+    __m128i z4lo = Rounded<n, rows>(_mm_madd_epi16(lo, cz4));
+    __m128i z4hi = Rounded<n, rows>(_mm_madd_epi16(hi, cz4));
 
     lo = _mm_unpacklo_epi16(tmp4, tmp7);
     hi = _mm_unpackhi_epi16(tmp4, tmp7);
@@ -161,16 +189,16 @@ TRIVJPEG_SSE2 void ForwardDctSse2(const uint8_t *samples, int16_t *coefficients)
     LoadColumns(samples, v);
 
     // Rows: lane r of v[k] becomes row result k of row r.
-    Butterfly<kRowShift>(v);
+    Butterfly<kRowShift, true>(v);
     v[0] = _mm_slli_epi16(v[0], 2);
     v[4] = _mm_slli_epi16(v[4], 2);
     Transpose(v);
 
     // Columns: lane u of v[k] becomes coefficient (k, u), natural order.
-    Butterfly<kColumnShift>(v);
-    // The first lane's 0x8002 is the block's level shift plus the rounding
-    // term (see above); int16_t(0x8002) = -32766.
-    v[0] = _mm_srai_epi16(_mm_add_epi16(v[0], _mm_setr_epi16(-32766, 2, 2, 2, 2, 2, 2, 2)), 2);
+    Butterfly<kColumnShift, false>(v);
+    const __m128i dc = _mm_setr_epi16(DcTerm(0), DcTerm(1), DcTerm(2), DcTerm(3), DcTerm(4),
+                                      DcTerm(5), DcTerm(6), DcTerm(7));
+    v[0] = _mm_srai_epi16(_mm_add_epi16(v[0], dc), 2);
     v[4] = _mm_srai_epi16(_mm_add_epi16(v[4], _mm_set1_epi16(2)), 2);
 
     __m128i *out = reinterpret_cast<__m128i *>(coefficients);
