@@ -45,7 +45,7 @@ struct EncodeSetup {
 struct QuantTable {
     uint8_t precision;
     uint8_t tableId;
-    uint16_t divisors[64];  // natural row-major order
+    alignas(16) uint16_t divisors[64];  // natural row-major order
     // The same divisions as multiplications, for the vector quantiser
     // (PrepareQuantTable in quantiser.cpp derives them from the divisors).
     uint16_t reciprocal[64];
@@ -93,5 +93,6 @@ struct EncoderSession {
     BlockCoder blockCoder;
     ChromaReducer chromaReducer;  // none for grey
     BlockTransform blockTransform;
+    BlockTransform blockPairTransform;  // two blocks of one table; may be null
     uint16_t *status;             // this call's status word
 };

@@ -130,6 +130,7 @@ int32_t SetUpSession(const JpegEncodeJob *job, const EncodeSetup *setup, Encoder
     session->fetcher = setup->fetcher;
     session->blockCoder = setup->blockCoder;
     session->blockTransform = ChooseTransform(setup->simdLevel);
+    session->blockPairTransform = ChoosePairTransform(setup->simdLevel);
     session->source->SetReadOrder(session->source, 1);
     session->output->SetWriteOrder(session->output, 0);
     session->sourceStart = session->source->position;
