@@ -212,15 +212,15 @@ TEST(BlockCoder, Sse2TwinCodesAlike) {
     }
 }
 
-TEST(BlockCoder, Bmi2TwinCodesAlike) {
-    if (SimdLevelInUse() < SimdAvx2) GTEST_SKIP() << "no AVX2, BMI1 and BMI2";
+TEST(BlockCoder, Avx2TwinCodesAlike) {
+    if (SimdLevelInUse() < SimdAvx2) GTEST_SKIP() << "no AVX2 level";
     const auto blocks = TestBlocks();
     for (uint32_t pending : {0u, 1u, 6u}) {
-        ExpectSame(CodeAll(blocks, CodeBlockBmi2, true, pending, 0, 4096),
+        ExpectSame(CodeAll(blocks, CodeBlockAvx2, true, pending, 0, 4096),
                    CodeAll(blocks, CodeBlock, true, pending, 0, 4096));
-        ExpectSame(CodeAll(blocks, CodeBlockBmi2, true, pending, 0, kDirectRoom - 1),
+        ExpectSame(CodeAll(blocks, CodeBlockAvx2, true, pending, 0, kDirectRoom - 1),
                    CodeAll(blocks, CodeBlock, true, pending, 0, 4096));
-        EXPECT_EQ(CodeAll(blocks, CodeBlockBmi2, false, pending, 0, 0).length,
+        EXPECT_EQ(CodeAll(blocks, CodeBlockAvx2, false, pending, 0, 0).length,
                   CodeAll(blocks, CodeBlock, false, pending, 0, 0).length);
     }
 }
@@ -231,7 +231,7 @@ TEST(BlockCoder, ChoosesThePlainCoderWithoutVectorInstructions) {
 #if TRIVJPEG_X86
     EXPECT_EQ(ChooseBlockCoder(SimdSse2), &CodeBlockSse2);
     EXPECT_EQ(ChooseBlockCoder(SimdSsse3), &CodeBlockSse2);
-    EXPECT_EQ(ChooseBlockCoder(SimdAvx2), &CodeBlockBmi2);
+    EXPECT_EQ(ChooseBlockCoder(SimdAvx2), &CodeBlockAvx2);
 #endif
 }
 

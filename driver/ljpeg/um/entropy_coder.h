@@ -8,8 +8,9 @@ int32_t CodeBlock(EncoderSession *session, ComponentSpec *component, const int16
 #if TRIVJPEG_X86
 // The same coder; finds the nonzero coefficients with SSE2.
 int32_t CodeBlockSse2(EncoderSession *session, ComponentSpec *component, const int16_t *block);
-// The same again with BMI1 and BMI2 instructions (the SimdAvx2 level).
-int32_t CodeBlockBmi2(EncoderSession *session, ComponentSpec *component, const int16_t *block);
+// The same again at the SimdAvx2 level: BMI1/BMI2 shifts and bit scans, and
+// blocks with many nonzero coefficients categorised sixteen at a time.
+int32_t CodeBlockAvx2(EncoderSession *session, ComponentSpec *component, const int16_t *block);
 #endif
 
 // The block coder for a SimdLevel.

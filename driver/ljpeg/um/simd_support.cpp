@@ -23,6 +23,7 @@ uint32_t Detect() {
     if (!__get_cpuid(1, &a, &b, &c, &d)) return SimdNone;
     if (!(d & bit_SSE2)) return SimdNone;
     if (!(c & bit_SSSE3)) return SimdSse2;
+    unsigned c1 = c;
     // AVX2 needs the processor's support and the system's: the operating
     // system must save the YMM registers (OSXSAVE, then XCR0 bits 1 and 2).
     bool osSavesYmm = false;
@@ -33,7 +34,8 @@ uint32_t Detect() {
     }
     if (osSavesYmm && __get_cpuid_max(0, nullptr) >= 7) {
         __cpuid_count(7, 0, a, b, c, d);
-        if ((b & bit_AVX2) && (b & bit_BMI) && (b & bit_BMI2)) return SimdAvx2;
+        bool popcnt = c1 & bit_POPCNT;
+        if (popcnt && (b & bit_AVX2) && (b & bit_BMI) && (b & bit_BMI2)) return SimdAvx2;
     }
     return SimdSsse3;
 #else

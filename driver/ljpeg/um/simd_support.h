@@ -12,7 +12,7 @@ enum SimdLevel : uint32_t {
     SimdNone = 0,
     SimdSse2 = 1,
     SimdSsse3 = 2,
-    SimdAvx2 = 3,  // with BMI1 and BMI2, which every AVX2 processor has
+    SimdAvx2 = 3,  // with BMI1, BMI2 and POPCNT, which every AVX2 processor has
 };
 
 // The level this call may use: what the processor and the operating system
@@ -29,8 +29,7 @@ void LimitSimdLevel(uint32_t level);
 // own attribute, so the rest of the library stays plain i686 code.
 #define TRIVJPEG_SSE2 __attribute__((target("sse2")))
 #define TRIVJPEG_SSSE3 __attribute__((target("sse2,ssse3")))
-#define TRIVJPEG_AVX2 __attribute__((target("sse2,ssse3,avx2")))
-#define TRIVJPEG_BMI2 __attribute__((target("bmi,bmi2")))
+#define TRIVJPEG_AVX2 __attribute__((target("sse2,ssse3,avx2,bmi,bmi2,popcnt")))
 #else
 #define TRIVJPEG_X86 0
 #endif
