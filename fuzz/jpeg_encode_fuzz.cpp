@@ -14,6 +14,7 @@
 
 #include <vector>
 
+#include "simd_support.h"
 #include "trivjpeg.h"
 
 namespace {
@@ -136,10 +137,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
                             : destSeed % 4 == 1 ? length + (destSeed >> 2) % 64
                                                 : length;
         uint8_t *dest = static_cast<uint8_t *>(malloc(capacity ? capacity : 1));
+        memset(dest, 0xA5, capacity);
         job.destData = dest;
         job.destSize = capacity;
         status = Jpeg_EncodeStart(&job, mode);
         CheckResult(status, job, capacity);
+
+        // The same job with the vector stages capped at a lower level (or
+        // none) must leave the same result, length and buffer, to the byte.
+        uint8_t *plain = static_cast<uint8_t *>(malloc(capacity ? capacity : 1));
+        memset(plain, 0xA5, capacity);
+        JpegEncodeJob capped = job;
+        capped.destData = plain;
+        capped.destSize = capacity;
+        LimitSimdLevel((destSeed >> 8) % SimdAvx2);
+        uint16_t cappedStatus = Jpeg_EncodeStart(&capped, mode);
+        LimitSimdLevel(SimdAvx2);
+        if (cappedStatus != status || capped.destSize != job.destSize ||
+            memcmp(plain, dest, capacity) != 0) {
+            Fault("a lower vector level gave another result", cappedStatus);
+        }
+        free(plain);
         if ((status == 0) != (capacity >= length)) Fault("success does not follow capacity", status);
         if (status == 0) {
             if (job.destSize != length) Fault("size-only mode mispredicted the length", 0);
