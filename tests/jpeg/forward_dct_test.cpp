@@ -1,8 +1,8 @@
 // The forward DCT: exact results the integer transform must give, agreement
 // with a double-precision orthonormal DCT-II scaled by 8, and a checksum that
 // pins its bit-exact output on every compiler and word size. The SSE2 twin
-// must equal it on the blocks that push each pass to its limits, on random
-// blocks, and on the same checksum.
+// and the AVX2 pair twin must equal it on the blocks that push each pass to
+// its limits, on random blocks, and on the same checksum.
 
 #include <gtest/gtest.h>
 #include <math.h>
@@ -274,6 +274,80 @@ TEST(ForwardDct, Sse2MatchesScalarOnRandomBlocks) {
 TEST(ForwardDct, Sse2GoldenChecksum) {
     if (SimdLevelInUse() < SimdSse2) GTEST_SKIP() << "no SSE2";
     EXPECT_EQ(Checksum(DctSse2), kGoldenChecksum);
+}
+
+// --- Two blocks at once in AVX2 ----------------------------------------------
+
+struct PairOut {
+    Coefficients first, second;
+};
+
+PairOut DctPairAvx2(const Block &first, const Block &second) {
+    uint8_t samples[128];
+    std::copy(first.begin(), first.end(), samples);
+    std::copy(second.begin(), second.end(), samples + 64);
+    int16_t narrow[128];
+    for (int16_t &c : narrow) c = kUnwritten16;
+    ForwardDctPairAvx2(samples, narrow);
+    PairOut out;
+    for (int i = 0; i < 64; ++i) {
+        out.first[i] = narrow[i];
+        out.second[i] = narrow[64 + i];
+    }
+    return out;
+}
+
+Block Inverse(const Block &in) {
+    Block out;
+    for (int k = 0; k < 64; ++k) out[k] = static_cast<uint8_t>(255 - in[k]);
+    return out;
+}
+
+// Every ordered pair of extreme blocks, each half against the scalar
+// transform: a half that read the other block's samples, wrote to the
+// other's place, or reached a limit the other half did not would show.
+TEST(ForwardDct, Avx2PairMatchesScalarOnEveryPairOfExtremeBlocks) {
+    if (SimdLevelInUse() < SimdAvx2) GTEST_SKIP() << "no AVX2";
+    const std::vector<Block> blocks = ExtremeBlocks();
+    std::vector<Coefficients> want;
+    for (const Block &b : blocks) want.push_back(Dct(b));
+    for (size_t i = 0; i < blocks.size(); ++i) {
+        for (size_t j = 0; j < blocks.size(); ++j) {
+            PairOut got = DctPairAvx2(blocks[i], blocks[j]);
+            ASSERT_EQ(got.first, want[i]) << "blocks " << i << " and " << j;
+            ASSERT_EQ(got.second, want[j]) << "blocks " << i << " and " << j;
+        }
+    }
+}
+
+TEST(ForwardDct, Avx2PairMatchesScalarOnRandomBlocks) {
+    if (SimdLevelInUse() < SimdAvx2) GTEST_SKIP() << "no AVX2";
+    Lcg lcg{8};
+    for (int i = 0; i < 150000; ++i) {
+        Block a = lcg.NextBlock(), b = lcg.NextBlock();
+        PairOut got = DctPairAvx2(a, b);
+        ASSERT_EQ(got.first, Dct(a)) << "pair " << i;
+        ASSERT_EQ(got.second, Dct(b)) << "pair " << i;
+    }
+    // Samples of 0 and 255 only, beside a block of the opposite samples, so
+    // the two halves sit at opposite ends of every range at once.
+    for (int i = 0; i < 50000; ++i) {
+        Block a;
+        for (uint8_t &s : a) s = (lcg.Next() & 0x80) ? 255 : 0;
+        PairOut got = DctPairAvx2(a, Inverse(a));
+        ASSERT_EQ(got.first, Dct(a)) << "pair " << i;
+        ASSERT_EQ(got.second, Dct(Inverse(a))) << "pair " << i;
+    }
+}
+
+// The checksum blocks through each half, the other half holding the inverse
+// block.
+TEST(ForwardDct, Avx2PairGoldenChecksumInEachHalf) {
+    if (SimdLevelInUse() < SimdAvx2) GTEST_SKIP() << "no AVX2";
+    EXPECT_EQ(Checksum([](const Block &in) { return DctPairAvx2(in, Inverse(in)).first; }),
+              kGoldenChecksum);
+    EXPECT_EQ(Checksum([](const Block &in) { return DctPairAvx2(Inverse(in), in).second; }),
+              kGoldenChecksum);
 }
 
 #endif

@@ -1,6 +1,7 @@
 // Quantisation: the division by reciprocals equals the scalar rule for
-// every 16-bit coefficient at every divisor, as one scalar lane and as the
-// SSE2 quantiser. Both sweeps are exhaustive.
+// every 16-bit coefficient at every divisor, as one scalar lane, as the
+// SSE2 quantiser and as each half of the AVX2 pair quantiser. The sweeps are
+// exhaustive.
 
 #include <gtest/gtest.h>
 
@@ -79,6 +80,38 @@ TEST(Quantiser, Sse2MatchesScalarForEveryCoefficientAndDivisor) {
             Quantise(wide, &table, want);
             for (int i = 0; i < 64; ++i) {
                 ASSERT_EQ(got[i], want[i]) << narrow[i] << " / " << table.divisors[i];
+            }
+        }
+    }
+}
+
+// The same sweep through both halves of the pair quantiser. The halves
+// share the table but not the coefficients: lane i of the second block gets
+// the first block's value plus 0x8001, so each half also sees every value
+// in every lane, and never the value its twin lane in the other half has.
+TEST(Quantiser, Avx2PairMatchesScalarForEveryCoefficientAndDivisor) {
+    if (SimdLevelInUse() < SimdAvx2) GTEST_SKIP() << "no AVX2";
+    for (int n = 0; n < kTablesForEveryEntry; ++n) {
+        QuantTable table = TableOfEntries(n);
+        int16_t narrow[128];
+        int32_t wide[128];
+        int16_t got[128], want[128];
+        for (uint32_t x = 0; x <= 0xFFFF; ++x) {
+            for (int i = 0; i < 64; ++i) {
+                uint32_t first = x + 4099u * i;
+                narrow[i] = static_cast<int16_t>(static_cast<uint16_t>(first));
+                narrow[64 + i] = static_cast<int16_t>(static_cast<uint16_t>(first + 0x8001u));
+            }
+            for (int i = 0; i < 128; ++i) {
+                wide[i] = narrow[i];
+                got[i] = 0x7EAD;  // not a quotient
+            }
+            QuantisePairAvx2(narrow, &table, got);
+            Quantise(wide, &table, want);
+            Quantise(wide + 64, &table, want + 64);
+            for (int i = 0; i < 128; ++i) {
+                ASSERT_EQ(got[i], want[i])
+                    << "block " << i / 64 << ": " << narrow[i] << " / " << table.divisors[i % 64];
             }
         }
     }

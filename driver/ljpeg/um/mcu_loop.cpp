@@ -30,10 +30,15 @@ TRIVJPEG_SSE2 void TransformSse2(const uint8_t *samples, const QuantTable *table
 }
 
 // Two neighbouring blocks of one quantisation table at once: samples and
-// quantised hold 128 values each.
-void TransformPairAvx2(const uint8_t *samples, const QuantTable *table, int16_t *quantised) {
-    TransformSse2(samples, table, quantised);
-    TransformSse2(samples + 64, table, quantised + 64);
+// quantised hold 128 values each. Each stage clears the upper halves of the
+// vector registers before it returns (the compiler's vzeroupper), and
+// nothing here touches a vector register, so neither these calls nor the
+// SSE2 code around them pay for a switch between SSE and AVX states.
+TRIVJPEG_AVX2 void TransformPairAvx2(const uint8_t *samples, const QuantTable *table,
+                                     int16_t *quantised) {
+    int16_t coefficients[128];
+    ForwardDctPairAvx2(samples, coefficients);
+    QuantisePairAvx2(coefficients, table, quantised);
 }
 #endif
 
