@@ -8,6 +8,7 @@
 #include <sys/mman.h>
 
 #include "hardening_support.h"
+#include "simd_support.h"
 
 namespace hardening {
 namespace {
@@ -34,10 +35,18 @@ void *EncodeAll(void *arg) {
     volatile char marker = 0;
     run->entry = reinterpret_cast<uintptr_t>(&marker);
     std::vector<uint8_t> dest;
-    for (const Case &c : *run->cases) {
-        uint32_t destSize = 0;
-        if (c.Run(&dest, &destSize) != c.expectedStatus || dest != c.expectedBytes) ++run->failures;
+    // Every vector level the processor has, and none: each takes other
+    // frames, and all must fit.
+    for (uint32_t level = SimdNone; level <= SimdAvx2; ++level) {
+        LimitSimdLevel(level);
+        for (const Case &c : *run->cases) {
+            uint32_t destSize = 0;
+            if (c.Run(&dest, &destSize) != c.expectedStatus || dest != c.expectedBytes) {
+                ++run->failures;
+            }
+        }
     }
+    LimitSimdLevel(SimdAvx2);
     return nullptr;
 }
 
