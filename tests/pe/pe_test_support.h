@@ -15,6 +15,7 @@
 
 #include "pe_call.h"
 #include "standin.h"
+#include "../support/standin_test_support.h"
 
 namespace pe_test {
 
@@ -45,34 +46,7 @@ inline void WriteBytes(const std::string &path, const Bytes &bytes) {
     if (!out) ADD_FAILURE() << "cannot write " << path;
 }
 
-// A fresh directory, removed with everything in it at the end.
-class ScratchDir {
-public:
-    ScratchDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "pe-host-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp " << pattern;
-        path_ = pattern;
-    }
-    ~ScratchDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    ScratchDir(const ScratchDir &) = delete;
-    ScratchDir &operator=(const ScratchDir &) = delete;
-
-    std::string File(const std::string &name) const { return path_ + "/" + name; }
-    // Copies a file in under the given name; its path.
-    std::string Copy(const std::string &from, const std::string &name) const {
-        std::error_code error;
-        std::filesystem::copy_file(from, File(name),
-                                   std::filesystem::copy_options::overwrite_existing, error);
-        if (error) ADD_FAILURE() << "copying " << from << ": " << error.message();
-        return File(name);
-    }
-
-private:
-    std::string path_;
-};
+using ScratchDir = standin_test::TempDir;
 
 // A DLL loaded through LoadLibraryA, freed at the end of the scope.
 class LoadedDll {
@@ -119,26 +93,6 @@ inline uint32_t CallChecked(const void *function, std::initializer_list<uint32_t
     return result.eax;
 }
 
-// Starts from a clean stand-in and checks at the end that nothing the test
-// acquired is still live.
-class StandinTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        Standin_Reset();
-        before_ = Standin_Live();
-    }
-    void TearDown() override {
-        Standin_Reset();
-        StandinLive live = Standin_Live();
-        EXPECT_EQ(live.modules, before_.modules) << "modules left loaded";
-        EXPECT_EQ(live.files, before_.files) << "file handles left open";
-        EXPECT_EQ(live.blocks, before_.blocks) << "memory blocks left allocated";
-        EXPECT_EQ(live.printers, before_.printers) << "printer handles left open";
-        EXPECT_EQ(live.dcs, before_.dcs) << "device contexts left undeleted";
-    }
-
-private:
-    StandinLive before_ = {};
-};
+using StandinTest = standin_test::LeakCheckedTest;
 
 }  // namespace pe_test

@@ -17,6 +17,7 @@
 
 #include "error_messages.h"
 #include "standin.h"
+#include "../support/standin_test_support.h"
 #include "trivsets.h"
 
 namespace settings_test {
@@ -192,36 +193,7 @@ inline int ExpectConsistentTable(Loaded how) {
     return loaded;
 }
 
-// A fresh directory under the system's temporary directory, removed with
-// everything in it at the end of the test.
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "trivsets-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp " << pattern;
-        path_ = pattern;
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    TempDir(const TempDir &) = delete;
-    TempDir &operator=(const TempDir &) = delete;
-
-    const std::string &Path() const { return path_; }
-    // Writes a file in the directory (or below it); its full path.
-    std::string Write(const std::string &name, const Bytes &bytes) const {
-        std::string path = path_ + "/" + name;
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char *>(bytes.data()),
-                  static_cast<std::streamsize>(bytes.size()));
-        EXPECT_TRUE(out.good()) << "writing " << path;
-        return path;
-    }
-
-private:
-    std::string path_;
-};
+using TempDir = standin_test::TempDir;
 
 // Starts and ends every test with an empty table, no injected faults and
 // nothing live in the stand-in.

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "settings_transfer.h"
+#include "../support/standin_test_support.h"
 #include "standin.h"
 #include "trivsets.h"
 
@@ -177,24 +178,10 @@ private:
     std::string path_;
 };
 
-// Starts every test from a clean stand-in (no printers, faults, recordings
-// or switches) and ends it by checking that nothing it acquired is still
-// live: no printer, device context, module, file or memory block.
-class TransferTest : public ::testing::Test {
+// Every transfer test starts from a clean stand-in and must leave nothing
+// live in it.
+class TransferTest : public standin_test::LeakCheckedTest {
 protected:
-    void SetUp() override {
-        Standin_Reset();
-        before_ = Standin_Live();
-    }
-    void TearDown() override {
-        Standin_Reset();
-        StandinLive live = Standin_Live();
-        EXPECT_EQ(live.printers, before_.printers) << "printer handles left open";
-        EXPECT_EQ(live.dcs, before_.dcs) << "device contexts left undeleted";
-        EXPECT_EQ(live.modules, before_.modules) << "modules left loaded";
-        EXPECT_EQ(live.files, before_.files) << "file handles left open";
-        EXPECT_EQ(live.blocks, before_.blocks) << "memory blocks left allocated";
-    }
 
     // Registers a printer. Its escapes go to `driver` (none: the driver
     // answers no escape); its driver's main file lies in `directory` (none: a
@@ -206,9 +193,6 @@ protected:
         Standin_AddPrinter(name.c_str(), driverPath.c_str(), devmodeSize,
                            driver ? &EscapeDriver::Handle : nullptr, driver);
     }
-
-private:
-    StandinLive before_ = {};
 };
 
 }  // namespace transfer_test
