@@ -27,7 +27,9 @@ struct Lcg {
     int16_t Coefficient() {
         uint32_t r = Next() >> 8;
         switch (r % 8) {
-            case 0: case 1: case 2: return 0;
+            case 0:
+            case 1:
+            case 2: return 0;
             case 3: return static_cast<int16_t>(static_cast<int32_t>(r % 2047) - 1023);
             case 4: return static_cast<int16_t>(r & 1 ? 1023 : -1023);
             default: return static_cast<int16_t>(static_cast<int32_t>(r % 31) - 15);

@@ -14,8 +14,8 @@
 
 #include "entropy_coder.h"
 
-#include <bit>
 #include <string.h>
+#include <bit>
 
 #include "stream_headers.h"
 
@@ -208,7 +208,8 @@ inline uint32_t CategoryOf(int32_t y) {
 inline uint32_t CategoryOfNonzero(int32_t y) {
     uint32_t sign = static_cast<uint32_t>(y >> 31);
     // 31 - clz is the index of the top bit (one instruction, bsr).
-    return (static_cast<uint32_t>(__builtin_clz((static_cast<uint32_t>(y) ^ sign) - sign)) ^ 31) + 1;
+    return (static_cast<uint32_t>(__builtin_clz((static_cast<uint32_t>(y) ^ sign) - sign)) ^ 31) +
+           1;
 }
 inline uint32_t ValueField(int32_t y, uint32_t category) {
     return (static_cast<uint32_t>(y) + static_cast<uint32_t>(y >> 31)) & ((1u << category) - 1);
@@ -284,13 +285,9 @@ struct CoefficientBits {
 // Inlined into each instruction-set variant below; kTabled takes the
 // categories from a CoefficientBits instead of computing them one by one.
 template <bool kStore, bool kTabled = false>
-__attribute__((always_inline)) inline void CodeBlockDirectBody(ByteStream *out,
-                                                               ComponentSpec *component,
-                                                               const int16_t *block,
-                                                               int32_t difference,
-                                                               uint64_t nonzero,
-                                                               const CoefficientBits *bits =
-                                                                   nullptr) {
+__attribute__((always_inline)) inline void CodeBlockDirectBody(
+    ByteStream *out, ComponentSpec *component, const int16_t *block, int32_t difference,
+    uint64_t nonzero, const CoefficientBits *bits = nullptr) {
     DirectWriter w;
     w.count = out->bitCount;
     w.bits = (out->bitBuffer & 0xFF) >> (8 - w.count);
@@ -370,8 +367,8 @@ TRIVJPEG_AVX2 void CategoriseAvx2(const int16_t *block, CoefficientBits *bits) {
             __m256i e = _mm256_permute4x64_epi64(_mm256_packus_epi32(lo, hi), 0xD8);
             categories[j] = _mm256_subs_epu16(e, bias);
         }
-        __m256i packed = _mm256_permute4x64_epi64(
-            _mm256_packus_epi16(categories[0], categories[1]), 0xD8);
+        __m256i packed =
+            _mm256_permute4x64_epi64(_mm256_packus_epi16(categories[0], categories[1]), 0xD8);
         _mm256_storeu_si256(reinterpret_cast<__m256i *>(bits->category + i), packed);
     }
 }
@@ -385,8 +382,7 @@ constexpr int kTableFrom = 12;
 // CategoriseAvx2.
 template <bool kStore>
 TRIVJPEG_AVX2 void CodeBlockDirectAvx2(ByteStream *out, ComponentSpec *component,
-                                       const int16_t *block, int32_t difference,
-                                       uint64_t nonzero) {
+                                       const int16_t *block, int32_t difference, uint64_t nonzero) {
     if (std::popcount(nonzero) >= kTableFrom) {
         CoefficientBits bits;
         CategoriseAvx2(block, &bits);

@@ -45,9 +45,8 @@ TRIVJPEG_AVX2 void TransformPairAvx2(const uint8_t *samples, const QuantTable *t
 // Transforms the blocks of one MCU; two neighbours that share a quantisation
 // table (Y with Y, Cb with Cr) go through the pair transform where there is
 // one. The order of transforms does not matter, only that of coding.
-void TransformMcu(const EncoderSession *s, const uint8_t *samples,
-                  ComponentSpec *const *owner, uint32_t blockCount,
-                  int16_t (*quantised)[64]) {
+void TransformMcu(const EncoderSession *s, const uint8_t *samples, ComponentSpec *const *owner,
+                  uint32_t blockCount, int16_t (*quantised)[64]) {
     uint32_t i = 0;
     while (i < blockCount) {
         const QuantTable *table = owner[i]->quantTable;
@@ -71,7 +70,8 @@ int32_t EncodeMcus(EncoderSession *s) {
     uint32_t blockCount = 0;
     for (uint32_t m = 0; m < s->componentCount; ++m) {
         ComponentSpec *c = &s->components[m];
-        for (uint32_t b = 0; b < uint32_t{c->hSampling} * c->vSampling; ++b) owner[blockCount++] = c;
+        for (uint32_t b = 0; b < uint32_t{c->hSampling} * c->vSampling; ++b)
+            owner[blockCount++] = c;
     }
 
     uint8_t samples[kMcuSampleBufferSize];

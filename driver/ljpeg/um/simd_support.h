@@ -27,9 +27,9 @@ void LimitSimdLevel(uint32_t level);
 #define TRIVJPEG_X86 1
 // Functions that use vector instructions carry the instruction set in their
 // own attribute, so the rest of the library stays plain i686 code.
-#define TRIVJPEG_SSE2 __attribute__((target("sse2")))
+#define TRIVJPEG_SSE2  __attribute__((target("sse2")))
 #define TRIVJPEG_SSSE3 __attribute__((target("sse2,ssse3")))
-#define TRIVJPEG_AVX2 __attribute__((target("sse2,ssse3,avx2,bmi,bmi2,popcnt")))
+#define TRIVJPEG_AVX2  __attribute__((target("sse2,ssse3,avx2,bmi,bmi2,popcnt")))
 #else
 #define TRIVJPEG_X86 0
 #endif
