@@ -6,12 +6,14 @@
 // 16-byte and a 4-byte aligned stack.
 
 #include <stdint.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include <string>
 #include <vector>
 
 #include "pe_test_support.h"
+#include "simd_support.h"
 #include "trivjpeg.h"
 
 namespace pe_test {
@@ -185,6 +187,16 @@ std::string FormatName(const ::testing::TestParamInfo<Format> &info) {
 INSTANTIATE_TEST_SUITE_P(Formats, TrivjpegDllFormat, ::testing::ValuesIn(AllFormats()), FormatName);
 
 // --- Failing jobs ------------------------------------------------------------------
+
+// Run under an emulated processor model, the test is told which level the
+// model's cpuid must give; the DLL detects with the same code as the Linux
+// build linked here, so both then run the same path (the plain one on a
+// processor without SSE2).
+TEST(TrivjpegDllProcessor, ReportsTheExpectedVectorLevel) {
+    const char *expected = getenv("TRIVJPEG_EXPECT_SIMD_LEVEL");
+    if (expected == nullptr) GTEST_SKIP() << "no processor model given";
+    EXPECT_EQ(SimdLevelInUse(), static_cast<uint32_t>(atoi(expected)));
+}
 
 TEST_F(TrivjpegDll, RejectsInvalidJobsAlike) {
     Image image(24, 16, 24);
