@@ -223,6 +223,16 @@ bool ParseHeaders(const Bytes &file, Headers *h, std::string *error) {
             *error = std::string("section ") + s.name + " lies beyond the end of the file";
             return false;
         }
+        // A section off its alignment could not get its own protection.
+        if (h->sectionAlignment != 0 && s.virtualAddress % h->sectionAlignment != 0) {
+            *error = std::string("section ") + s.name + " is not aligned to SectionAlignment " +
+                     Hex(h->sectionAlignment);
+            return false;
+        }
+        if (!(s.characteristics & (kSectionRead | kSectionWrite | kSectionExecute))) {
+            *error = std::string("section ") + s.name + " may be neither read, written nor run";
+            return false;
+        }
         h->sections.push_back(s);
     }
 
@@ -364,14 +374,20 @@ bool BindImports(PeImage *image, const Headers &h, PeLibraryKnown known, PeImpor
 
 // Gives the headers and each section its own protection. With sections
 // smaller than a page that cannot be done, and the image stays writable and
-// executable throughout.
-void Protect(PeImage *image, const Headers &h) {
+// executable throughout. False when the system refuses a protection.
+bool Protect(PeImage *image, const Headers &h, std::string *error) {
     size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
     if (h.sectionAlignment == 0 || h.sectionAlignment % page != 0) {
-        mprotect(image->base, image->mappedSize, PROT_READ | PROT_WRITE | PROT_EXEC);
-        return;
+        if (mprotect(image->base, image->mappedSize, PROT_READ | PROT_WRITE | PROT_EXEC) == 0) {
+            return true;
+        }
+        *error = "its pages cannot be made executable";
+        return false;
     }
-    mprotect(image->base, image->mappedSize, PROT_READ);
+    if (mprotect(image->base, image->mappedSize, PROT_READ) != 0) {
+        *error = "its headers cannot be protected";
+        return false;
+    }
     for (const Section &s : h.sections) {
         size_t span = s.virtualSize ? s.virtualSize : s.rawSize;
         span = (span + page - 1) / page * page;
@@ -380,8 +396,23 @@ void Protect(PeImage *image, const Headers &h) {
         if (s.characteristics & kSectionRead) protection |= PROT_READ;
         if (s.characteristics & kSectionWrite) protection |= PROT_WRITE;
         if (s.characteristics & kSectionExecute) protection |= PROT_EXEC;
-        mprotect(image->base + s.virtualAddress, span, protection);
+        if (mprotect(image->base + s.virtualAddress, span, protection) != 0) {
+            *error = std::string("section ") + s.name + " cannot be given its protection";
+            return false;
+        }
     }
+    return true;
+}
+
+// Whether an address of the image lies in a section that may run.
+bool InExecutableSection(const Headers &h, uint32_t rva) {
+    for (const Section &s : h.sections) {
+        uint32_t span = s.virtualSize ? s.virtualSize : s.rawSize;
+        if (rva >= s.virtualAddress && rva - s.virtualAddress < span) {
+            return (s.characteristics & kSectionExecute) != 0;
+        }
+    }
+    return false;
 }
 
 bool CallEntry(PeImage *image, uint32_t reason, uint32_t *returned, std::string *error) {
@@ -461,12 +492,16 @@ PeImage *PeMap(const char *path, PeLibraryKnown known, PeImportResolver resolve,
         error = "its entry point " + Hex(image->entryPoint) + " lies outside the image";
         ok = false;
     }
+    if (ok && image->entryPoint != 0 && !InExecutableSection(h, image->entryPoint)) {
+        error = "its entry point " + Hex(image->entryPoint) + " lies in no executable section";
+        ok = false;
+    }
+    ok = ok && Protect(image, h, &error);
     if (!ok) {
         *refusal = image->name + ": " + error;
         PeUnmap(image);
         return nullptr;
     }
-    Protect(image, h);
     return image;
 }
 

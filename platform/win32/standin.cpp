@@ -9,6 +9,7 @@
 #include "standin.h"
 
 #include <dlfcn.h>
+#include <limits.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -396,21 +397,27 @@ namespace {
 // Loads a PE DLL, or finds it loaded from the same file. Called under the
 // loader lock, without the state lock: its entry point calls the stand-in.
 HMODULE LoadPeImage(State &s, const char *path) {
+    // A file loaded already is shared, found by the path it was loaded from
+    // before anything is mapped: an image without relocations can only go to
+    // its preferred base, which the loaded copy holds.
+    char absolute[PATH_MAX];
+    std::string wanted = realpath(path, absolute) ? absolute : path;
+    std::unique_lock<std::mutex> guard(s.lock);
+    for (auto &entry : s.modules) {
+        if (entry.second.image && PePath(entry.second.image) == wanted) {
+            ++entry.second.loads;
+            return entry.first;
+        }
+    }
+    guard.unlock();
+
     std::string refusal;
     PeImage *image = PeMap(path, PeHostProvidesLibrary, PeHostFunction, &refusal);
     if (image == nullptr) {
         loadError = refusal;
         return nullptr;
     }
-    std::unique_lock<std::mutex> guard(s.lock);
-    for (auto &entry : s.modules) {
-        if (entry.second.image && PePath(entry.second.image) == PePath(image)) {
-            ++entry.second.loads;
-            guard.unlock();
-            PeUnmap(image);  // never attached: nothing runs
-            return entry.first;
-        }
-    }
+    guard.lock();
     // Registered before it is entered, so that its entry point can ask for
     // its own file name.
     void *base = PeBase(image);
@@ -496,6 +503,9 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
 
 BOOL WINAPI FreeLibrary(HMODULE module) {
     State &s = Global();
+    // Held across the unload, so that no LoadLibraryA finds the module while
+    // it goes (the loader lock comes first, as in LoadLibraryA).
+    std::lock_guard<std::recursive_mutex> unloading(s.loaderLock);
     std::unique_lock<std::mutex> guard(s.lock);
     auto found = s.modules.find(module);
     if (found == s.modules.end()) Misuse("module handle", module);
@@ -504,13 +514,18 @@ BOOL WINAPI FreeLibrary(HMODULE module) {
 #if WIN32_STANDIN_PE
     PeImage *image = found->second.image;
 #endif
-    s.modules.erase(found);
     guard.unlock();
-    std::lock_guard<std::recursive_mutex> unloading(s.loaderLock);
     if (library) dlclose(library);
 #if WIN32_STANDIN_PE
-    PeUnmap(image);  // its entry point is called for process detach
+    // Its entry point is called for process detach and may still ask for its
+    // own file name: the module stays registered until it is unmapped.
+    if (image) PeUnmap(image);
 #endif
+    guard.lock();
+    // The kernel32 pseudo-module is handed out without the loader lock and
+    // may have been taken again meanwhile; a loaded library cannot be.
+    auto again = s.modules.find(module);
+    if (again != s.modules.end() && again->second.loads == 0) s.modules.erase(again);
     return TRUE;
 }
 

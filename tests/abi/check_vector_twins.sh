@@ -19,9 +19,21 @@ users=$(awk '
     }' <<<"$listing" | sort -u)
 
 [[ -n $users ]] || { echo "FAIL: no vector code found at all (symbols stripped?)"; exit 1; }
+# The function's own name, not its template arguments: the last source name
+# of an Itanium-mangled symbol (_Z[N]<len><name>...), or a C name as it is.
+own_name() {
+    perl -e '
+        my $m = shift; $m =~ s/^<_*//; $m =~ s/>:$//;
+        if ($m !~ s/^Z//) { print $m; exit }
+        $m =~ s/^N//;
+        my $last = "";
+        while ($m =~ s/^(\d+)//) { $last = substr($m, 0, $1); $m = substr($m, $1) }
+        print $last' "$1"
+}
+
 failed=0
 while read -r name; do
-    if [[ $name =~ (Sse2|Ssse3|Avx2) ]]; then
+    if [[ $(own_name "$name") =~ (Sse2|Ssse3|Avx2)$ ]]; then
         echo "ok:   $name"
     else
         echo "FAIL: $name uses instructions beyond i686 but is no vector twin"

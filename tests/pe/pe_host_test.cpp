@@ -37,6 +37,16 @@ struct PeFile {
     }
 
     uint32_t FileHeader() const { return U32(0x3C) + 4; }
+    // The header of section i in the section table.
+    uint32_t Section(uint32_t i) const { return Optional() + U16(FileHeader() + 16) + 40 * i; }
+    // The first section whose flags have (or lack) the given bit.
+    uint32_t SectionWhere(uint32_t bit, bool set) const {
+        for (uint32_t i = 0; i < U16(FileHeader() + 2); ++i) {
+            if (((U32(Section(i) + 36) & bit) != 0) == set) return Section(i);
+        }
+        ADD_FAILURE() << "no such section";
+        return Section(0);
+    }
     uint32_t Optional() const { return FileHeader() + 20; }
     uint32_t Directory(int index) const { return Optional() + 96 + 8 * index; }
     // The file offset of an RVA, through the section table.
@@ -262,6 +272,45 @@ TEST_F(PeLoader, RefusesWhatItDoesNotImplementRatherThanHalfDoingIt) {
                               f.Put16(block + 8, static_cast<uint16_t>(0xA000 | (entry & 0xFFF)));
                           }),
                   "dir64.dll: base relocation of type 10 at RVA");
+}
+
+// Files that would otherwise crash the host when mapped, protected or entered.
+TEST_F(PeLoader, RefusesSectionsAndEntryPointsItCouldNotMapSafely) {
+    constexpr uint32_t kExecute = 0x20000000;
+    const std::string probe = Probe();
+    ExpectRefused(Patched(probe, "offpage.dll",
+                          [](PeFile &f) {
+                              uint32_t text = f.SectionWhere(kExecute, true);
+                              f.Put32(text + 12, f.U32(text + 12) + 0x10);
+                          }),
+                  "offpage.dll: section .text is not aligned to SectionAlignment");
+    ExpectRefused(Patched(probe, "noaccess.dll",
+                          [](PeFile &f) {
+                              uint32_t data = f.SectionWhere(kExecute, false);
+                              f.Put32(data + 36, f.U32(data + 36) & 0x1FFFFFFF);
+                          }),
+                  "may be neither read, written nor run");
+    ExpectRefused(Patched(probe, "dataentry.dll",
+                          [](PeFile &f) {
+                              uint32_t data = f.SectionWhere(kExecute, false);
+                              f.Put32(f.Optional() + 16, f.U32(data + 12));
+                          }),
+                  "dataentry.dll: its entry point 0x");
+    EXPECT_NE(std::string(Standin_LoadError()).find("lies in no executable section"),
+              std::string::npos);
+}
+
+// An image without relocations can only go to its preferred base; a second
+// load finds the first instead of mapping it again.
+TEST_F(PeLoader, ASecondLoadOfAnImageWithoutRelocationsSharesTheFirst) {
+    const std::string path = Patched(Probe(), "norelocs.dll", [](PeFile &f) {
+        f.Put32(f.Directory(5), 0);
+        f.Put32(f.Directory(5) + 4, 0);
+    });
+    LoadedDll first(path);
+    ASSERT_NE(first.module(), nullptr) << first.error();
+    LoadedDll second(path);
+    EXPECT_EQ(second.module(), first.module()) << second.error();
 }
 
 TEST_F(PeLoader, RefusesATruncatedFile) {

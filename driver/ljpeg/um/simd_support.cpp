@@ -27,7 +27,7 @@ uint32_t Detect() {
     // AVX2 needs the processor's support and the system's: the operating
     // system must save the YMM registers (OSXSAVE, then XCR0 bits 1 and 2).
     bool osSavesYmm = false;
-    if (c & bit_OSXSAVE) {
+    if ((c & bit_OSXSAVE) && (c & bit_AVX)) {
         unsigned lo, hi;
         __asm__ volatile("xgetbv" : "=a"(lo), "=d"(hi) : "c"(0));
         osSavesYmm = (lo & 6) == 6;
