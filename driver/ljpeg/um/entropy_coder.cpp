@@ -101,22 +101,30 @@ int32_t FinishCall(EncoderSession *session, const BitPacker *p) {
     return 1;
 }
 
-// Magnitude category: the number of significant bits of |y|.
-inline uint32_t Category(int32_t y) {
-    uint32_t magnitude = static_cast<uint32_t>(y < 0 ? -y : y);
-    return static_cast<uint32_t>(std::bit_width(magnitude));
+// Magnitude category (the number of significant bits of |y|) and value
+// bits, without branches: negative values send the low bits of y - 1, the
+// one's complement of their magnitude.
+inline uint32_t CategoryOf(int32_t y) {
+    uint32_t sign = static_cast<uint32_t>(y >> 31);
+    return static_cast<uint32_t>(std::bit_width((static_cast<uint32_t>(y) ^ sign) - sign));
 }
-
-// Negative values are sent as the one's complement of their magnitude: the
-// low bits of y - 1.
-inline uint32_t ValueBits(int32_t y) { return static_cast<uint32_t>(y < 0 ? y - 1 : y); }
+// The same for a value known to be nonzero (no test for zero).
+inline uint32_t CategoryOfNonzero(int32_t y) {
+    uint32_t sign = static_cast<uint32_t>(y >> 31);
+    // 31 - clz is the index of the top bit (one instruction, bsr).
+    return (static_cast<uint32_t>(__builtin_clz((static_cast<uint32_t>(y) ^ sign) - sign)) ^ 31) +
+           1;
+}
+inline uint32_t ValueField(int32_t y, uint32_t category) {
+    return (static_cast<uint32_t>(y) + static_cast<uint32_t>(y >> 31)) & ((1u << category) - 1);
+}
 
 int32_t CodeDc(EncoderSession *session, const HuffmanCodeTable *table, int32_t difference) {
     BitPacker p;
     StartCall(&p, session->output);
-    uint32_t s = Category(difference);
+    uint32_t s = CategoryOf(difference);
     Emit(&p, table->code[s], table->codeLength[s]);
-    Emit(&p, ValueBits(difference), s);
+    Emit(&p, ValueField(difference, s), s);
     return FinishCall(session, &p);
 }
 
@@ -131,10 +139,10 @@ int32_t CodeAc(EncoderSession *session, const HuffmanCodeTable *table, const int
             continue;
         }
         for (; run > 15; run -= 16) Emit(&p, table->code[0xF0], table->codeLength[0xF0]);
-        uint32_t s = Category(y);
+        uint32_t s = CategoryOfNonzero(y);
         uint32_t symbol = run * 16 + s;
         Emit(&p, table->code[symbol], table->codeLength[symbol]);
-        Emit(&p, ValueBits(y), s);
+        Emit(&p, ValueField(y, s), s);
         run = 0;
     }
     // A block ending in zeros ends with EOB, however long the final run.
@@ -166,6 +174,16 @@ inline uint32_t FfBytes(uint32_t w) {
     return ~(((t & 0x7F7F7F7Fu) + 0x7F7F7F7Fu) | t) & 0x80808080u;
 }
 
+// One completed byte, and a stuffed 0x00 after 0xFF.
+template <bool kStore>
+inline void PutByte(DirectWriter *w, uint8_t byte) {
+    if (kStore) {
+        *w->next++ = byte;
+        if (byte == 0xFF) *w->next++ = 0x00;
+    }
+    w->bytes += byte == 0xFF ? 2 : 1;
+}
+
 template <bool kStore>
 inline void PutWord(DirectWriter *w, uint32_t word) {
     if (FfBytes(word) == 0) {
@@ -178,14 +196,8 @@ inline void PutWord(DirectWriter *w, uint32_t word) {
         w->bytes += 4;
         return;
     }
-    for (int shift = 24; shift >= 0; shift -= 8) {
-        uint8_t byte = static_cast<uint8_t>(word >> shift);
-        if (kStore) {
-            *w->next++ = byte;
-            if (byte == 0xFF) *w->next++ = 0x00;
-        }
-        w->bytes += byte == 0xFF ? 2 : 1;
-    }
+    for (int shift = 24; shift >= 0; shift -= 8)
+        PutByte<kStore>(w, static_cast<uint8_t>(word >> shift));
 }
 
 template <bool kStore>
@@ -196,23 +208,6 @@ inline void Put(DirectWriter *w, uint32_t field, uint32_t n) {
         w->count -= 32;
         PutWord<kStore>(w, static_cast<uint32_t>(w->bits >> w->count));
     }
-}
-
-// Magnitude category and value bits of a nonzero or zero value, without
-// branches: negative values send the low bits of y - 1.
-inline uint32_t CategoryOf(int32_t y) {
-    uint32_t sign = static_cast<uint32_t>(y >> 31);
-    return static_cast<uint32_t>(std::bit_width((static_cast<uint32_t>(y) ^ sign) - sign));
-}
-// The same for a value known to be nonzero (no test for zero).
-inline uint32_t CategoryOfNonzero(int32_t y) {
-    uint32_t sign = static_cast<uint32_t>(y >> 31);
-    // 31 - clz is the index of the top bit (one instruction, bsr).
-    return (static_cast<uint32_t>(__builtin_clz((static_cast<uint32_t>(y) ^ sign) - sign)) ^ 31) +
-           1;
-}
-inline uint32_t ValueField(int32_t y, uint32_t category) {
-    return (static_cast<uint32_t>(y) + static_cast<uint32_t>(y >> 31)) & ((1u << category) - 1);
 }
 
 // Zig-zag position of each natural index.
@@ -274,7 +269,6 @@ TRIVJPEG_SSE2 uint64_t NonzeroAcSse2(const int16_t *block) {
 }
 #endif
 
-// Inlined into each instruction-set variant below.
 // Category and value bits of each coefficient of a block (natural order):
 // the low `category` bits of `value` are the bits to send.
 struct CoefficientBits {
@@ -325,12 +319,7 @@ __attribute__((always_inline)) inline void CodeBlockDirectBody(
     // Completes the last whole bytes; fewer than 8 bits stay pending.
     while (w.count >= 8) {
         w.count -= 8;
-        uint8_t byte = static_cast<uint8_t>(w.bits >> w.count);
-        if (kStore) {
-            *w.next++ = byte;
-            if (byte == 0xFF) *w.next++ = 0x00;
-        }
-        w.bytes += byte == 0xFF ? 2 : 1;
+        PutByte<kStore>(&w, static_cast<uint8_t>(w.bits >> w.count));
     }
     out->position += w.bytes;
     if (!kStore && out->size < out->position) out->size = out->position;
