@@ -3,12 +3,13 @@
 
 #include <stdint.h>
 
+#include "simd_support.h"
+
 // Integer separable DCT-II (Loeffler-Ligtenberg-Moschytz), level shift
 // included. Output in natural order, scaled by 8: out[0] is the sum of the
 // 64 level-shifted samples.
 void ForwardDct(const uint8_t *samples, int32_t *coefficients);
 
-#include "simd_support.h"
 
 #if TRIVJPEG_X86
 // The same transform in SSE2, bit for bit: 16-bit lanes, the products as

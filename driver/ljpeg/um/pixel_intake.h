@@ -2,6 +2,7 @@
 #pragma once
 
 #include "encoder_session.h"
+#include "simd_support.h"
 
 int32_t FetchGray8(EncoderSession *session, uint8_t *samples);
 int32_t FetchRgb16(EncoderSession *session, uint8_t *samples);
@@ -11,7 +12,6 @@ int32_t FetchBgr24(EncoderSession *session, uint8_t *samples);
 int32_t FetchRgb32(EncoderSession *session, uint8_t *samples);
 int32_t FetchBgr32(EncoderSession *session, uint8_t *samples);
 
-#include "simd_support.h"
 
 #if TRIVJPEG_X86
 // Vector twins of the byte formats, sample for sample: rows wholly inside

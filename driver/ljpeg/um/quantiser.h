@@ -2,6 +2,7 @@
 #pragma once
 
 #include "encoder_session.h"
+#include "simd_support.h"
 
 // Divides by the divisor (8 x the DQT entry, matching the DCT's scale) and
 // rounds to nearest, halves away from zero.
@@ -21,7 +22,6 @@ inline int32_t QuantiseByReciprocal(int32_t x, const QuantTable *table, int i) {
     return (y + 1) >> 1;
 }
 
-#include "simd_support.h"
 
 #if TRIVJPEG_X86
 // Quantise in SSE2 over 16-bit coefficients, by the reciprocals.
