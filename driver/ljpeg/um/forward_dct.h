@@ -10,7 +10,6 @@
 // 64 level-shifted samples.
 void ForwardDct(const uint8_t *samples, int32_t *coefficients);
 
-
 #if TRIVJPEG_X86
 // The same transform in SSE2, bit for bit: 16-bit lanes, the products as
 // 16 x 16 -> 32-bit multiply-adds, descaled at the same points.
