@@ -68,6 +68,12 @@ tr -d '\r' <"$dir/dup.txt" >"$dir/dup-lf.txt"
 expect 0 "build with LF line ends" "$tool" build "$dir/dup-lf.txt" -o "$dir/dup-lf.tdf"
 check "CR LF and LF build the same file" cmp -s "$dir/dup.tdf" "$dir/dup-lf.tdf"
 
+# '-' is standard input and output, as in the build from files.
+"$tool" build - -o - <"$dir/dup-lf.txt" >"$dir/piped.tdf" 2>/dev/null
+check "build - -o - gives the same file" cmp -s "$dir/piped.tdf" "$dir/dup-lf.tdf"
+expect 0 "dump of standard input" "$tool" dump - <"$dir/piped.tdf"
+check "dump - lists the entries" grep -qx '  a=second' "$dir/out"
+
 # A damaged file: faults reported, exit 1.
 head -c 100 "$dir/dup.tdf" >"$dir/cut.tdf"
 expect 1 "dump of a truncated file" "$tool" dump "$dir/cut.tdf"

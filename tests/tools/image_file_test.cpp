@@ -61,8 +61,8 @@ Picture Noise(uint32_t width, uint32_t height, uint32_t bytesPerPixel) {
 }
 
 Bytes GreyPalette(uint32_t entries, uint8_t (*grey)(uint32_t)) {
-    Bytes pal;
-    for (uint32_t i = 0; i < entries; ++i) pal.insert(pal.end(), {grey(i), grey(i), grey(i), 0});
+    Bytes pal(4 * entries, 0);
+    for (uint32_t i = 0; i < entries; ++i) pal[4 * i] = pal[4 * i + 1] = pal[4 * i + 2] = grey(i);
     return pal;
 }
 uint8_t Same(uint32_t i) { return static_cast<uint8_t>(i); }

@@ -15,7 +15,7 @@
 
 namespace {
 
-constexpr const char *kVersion = "tdftool 1.0";
+constexpr const char *kVersion = "tdftool " TRIVJPEG_VERSION;
 
 constexpr const char *kToolHelp =
     "Usage: tdftool build MESSAGES.txt -o TRIVDATA.TDF\n"
@@ -51,20 +51,25 @@ constexpr const char *kBuildHelp =
     "repeated key or section is kept but draws a warning.\n"
     "\n"
     "Options:\n"
-    "  -o, --output FILE  the data file to write (required)\n"
+    "  -o, --output FILE  the data file to write (required; '-': standard output)\n"
     "  -h, --help         show this help\n"
     "\n"
-    "Errors are reported as MESSAGES.txt:LINE: error: ... and leave no output\n"
-    "file; the output is written whole or not at all. Exit status: 0 written,\n"
-    "1 errors in the input or a failed read or write, 2 bad usage.\n";
+    "MESSAGES.txt '-' reads standard input. Errors are reported as\n"
+    "MESSAGES.txt:LINE: error: ... and leave no output file. The output is\n"
+    "written whole or not at all: a regular file is replaced only once complete\n"
+    "(a symbolic link is followed; a replaced file keeps its permissions); a\n"
+    "device, a FIFO or standard output is written only after the build\n"
+    "succeeded, and never a terminal. Exit status: 0 written, 1 errors in the\n"
+    "input or a failed read or write, 2 bad usage.\n";
 
 constexpr const char *kDumpHelp =
     "Usage: tdftool dump FILE\n"
     "\n"
-    "Lists the header of a driver data file, each section reached through the\n"
-    "chain of section records (offset, name, number of entries, first entry,\n"
-    "entry bytes, next record, version) and its entries as KEY=text, then a\n"
-    "summary. Control bytes in names, keys and texts are shown as \\xHH.\n"
+    "Lists the header of a driver data file ('-' reads standard input), each\n"
+    "section reached through the chain of section records (offset, name, number\n"
+    "of entries, first entry, entry bytes, next record, version) and its entries\n"
+    "as KEY=text, then a summary. Control bytes in names, keys and texts are\n"
+    "shown as \\xHH.\n"
     "\n"
     "Every structural fault met on the way is reported on a line of its own\n"
     "that starts with 'fault:': offsets or a limit past the end of the file,\n"
@@ -108,6 +113,10 @@ int Build(int argc, char **argv) {
     }
     if (input.empty()) return UsageError("no messages file given", "build ");
     if (output.empty()) return UsageError("no output file given (-o FILE)", "build ");
+    if (IsTerminalStdout(output)) {
+        return UsageError("standard output is a terminal; the data file is not written to one",
+                          "build ");
+    }
 
     std::vector<uint8_t> text;
     std::string error;

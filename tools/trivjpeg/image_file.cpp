@@ -1,6 +1,7 @@
-// BMP, PPM and PGM intake for the trivjpeg tool. Bottom-up BMP rows already
-// have the encoder's layout and are passed on where they lie in the file;
-// everything else is rearranged into that layout once.
+// BMP, PPM and PGM intake for the trivjpeg tool (PNG: png_file.cpp).
+// Bottom-up BMP rows already have the encoder's layout and are passed on
+// where they lie in the file; everything else is rearranged into that layout
+// once.
 
 #include "image_file.h"
 
@@ -20,6 +21,8 @@ bool Fail(std::string *error, std::string what) {
     return false;
 }
 
+}  // namespace
+
 bool CheckDimensions(uint64_t width, uint64_t height, std::string *error) {
     if (width == 0 || height == 0) return Fail(error, "the image has no pixels");
     if (width > kMaxDimension || height > kMaxDimension) {
@@ -28,8 +31,6 @@ bool CheckDimensions(uint64_t width, uint64_t height, std::string *error) {
     }
     return true;
 }
-
-}  // namespace
 
 uint64_t RowStride(uint32_t width, uint32_t bitsPerPixel) {
     return (static_cast<uint64_t>(width) * bitsPerPixel + 31) / 32 * 4;
@@ -227,7 +228,10 @@ bool ReadPnm(const std::vector<uint8_t> &file, SourceImage *image, std::string *
 bool ReadImage(std::vector<uint8_t> file, SourceImage *image, std::string *error) {
     if (file.size() >= 2 && file[0] == 'B' && file[1] == 'M') return ReadBmp(std::move(file), image, error);
     if (file.size() >= 2 && file[0] == 'P') return ReadPnm(file, image, error);
-    return Fail(error, "unrecognised format (expected BMP, binary PPM or binary PGM)");
+    if (file.size() >= 8 && memcmp(file.data(), "\x89PNG\r\n\x1a\n", 8) == 0) {
+        return ReadPng(file, image, error);
+    }
+    return Fail(error, "unrecognised format (expected PNG, BMP, binary PPM or binary PGM)");
 }
 
 void ConvertToGrey(SourceImage *image) {

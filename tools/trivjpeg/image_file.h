@@ -1,4 +1,4 @@
-// Reading BMP, PPM and PGM files into the source layout the encoder takes:
+// Reading PNG, BMP, PPM and PGM files into the source layout the encoder takes:
 // bottom-up rows, each padded to a multiple of 4 bytes.
 #pragma once
 
@@ -27,6 +27,10 @@ uint64_t RowStride(uint32_t width, uint32_t bitsPerPixel);
 // error to a short description of the problem (without the file name).
 bool ReadBmp(std::vector<uint8_t> file, SourceImage *image, std::string *error);
 bool ReadPnm(const std::vector<uint8_t> &file, SourceImage *image, std::string *error);
+bool ReadPng(const std::vector<uint8_t> &file, SourceImage *image, std::string *error);
+// Refuses an image without pixels or beyond JPEG's 65535 in either direction.
+bool CheckDimensions(uint64_t width, uint64_t height, std::string *error);
+
 // Chooses the reader by the file's first bytes.
 bool ReadImage(std::vector<uint8_t> file, SourceImage *image, std::string *error);
 

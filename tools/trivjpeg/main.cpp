@@ -1,5 +1,5 @@
-// trivjpeg: encodes a BMP, PPM or PGM file (or a built-in test card) to a
-// baseline JFIF file with the TRIVJPEG library.
+// trivjpeg: encodes a PNG, BMP, PPM or PGM file (or a built-in test card) to
+// a baseline JFIF file with the TRIVJPEG library.
 
 #include <errno.h>
 #include <stdio.h>
@@ -17,20 +17,22 @@
 
 namespace {
 
-constexpr const char *kVersion = "trivjpeg 1.0";
+constexpr const char *kVersion = "trivjpeg " TRIVJPEG_VERSION;
 
 void Usage(FILE *to) {
     fputs(
         "Usage: trivjpeg [options] [INPUT] -o OUTPUT.jpg\n"
         "       trivjpeg [options] [INPUT] --size-only\n"
         "\n"
-        "Encodes INPUT as a baseline JPEG (JFIF 1.01) file. INPUT is a BMP (8-bit with a\n"
-        "grey palette, 16-bit 5-5-5, 24-bit or 32-bit, uncompressed) or a binary PGM\n"
-        "(P5) or PPM (P6) file with a maximum value up to 255. Without INPUT a built-in\n"
-        "test card (1003x601) is encoded.\n"
+        "Encodes INPUT as a baseline JPEG (JFIF 1.01) file. INPUT is a PNG, a BMP\n"
+        "(8-bit with a grey palette, 16-bit 5-5-5, 24-bit or 32-bit, uncompressed) or a\n"
+        "binary PGM (P5) or PPM (P6) file with a maximum value up to 255; '-' reads it\n"
+        "from standard input. Without INPUT a built-in test card (1003x601) is encoded.\n"
+        "PNG: every colour type and bit depth, interlaced or not; 16-bit samples are\n"
+        "rounded to 8 bits and alpha is dropped (not blended); grey PNGs encode as grey.\n"
         "\n"
         "Options:\n"
-        "  -o, --output FILE        write the JPEG stream to FILE\n"
+        "  -o, --output FILE        write the JPEG stream to FILE ('-': standard output)\n"
         "  -q, --quality N          quality 1 to 100 (default 75)\n"
         "  -s, --subsampling MODE   chroma subsampling 420, 422 or 444 (default 420)\n"
         "  -g, --grayscale          encode a one-component greyscale stream\n"
@@ -38,8 +40,12 @@ void Usage(FILE *to) {
         "  -h, --help               show this help\n"
         "      --version            show the version\n"
         "\n"
-        "The output file is written whole or not at all. Exit status: 0 success,\n"
-        "1 unreadable or unsupported input or a failed encode or write, 2 bad usage.\n",
+        "The output is written whole or not at all: a regular file is replaced only\n"
+        "once the stream is complete (a symbolic link is followed; a replaced file\n"
+        "keeps its permissions); a device, a FIFO or standard output is written only\n"
+        "after the encode succeeded. JPEG data is never written to a terminal.\n"
+        "Exit status: 0 success, 1 unreadable or unsupported input or a failed encode\n"
+        "or write, 2 bad usage.\n",
         to);
 }
 
@@ -123,16 +129,19 @@ int main(int argc, char **argv) {
         }
     }
     if (output.empty() && !sizeOnly) return UsageError("no output file given (use -o FILE)");
+    if (!sizeOnly && IsTerminalStdout(output)) {
+        return UsageError("standard output is a terminal; JPEG data is not written to one");
+    }
 
     SourceImage image;
-    std::string name = input.empty() ? "test card" : input;
+    std::string name = input.empty() ? "test card" : input == "-" ? "standard input" : input;
     if (input.empty()) {
         image = MakeTestCard();
     } else {
         std::vector<uint8_t> file;
         std::string error;
         if (!ReadWhole(input, &file, &error) || !ReadImage(std::move(file), &image, &error)) {
-            fprintf(stderr, "trivjpeg: %s: %s\n", input.c_str(), error.c_str());
+            fprintf(stderr, "trivjpeg: %s: %s\n", name.c_str(), error.c_str());
             return 1;
         }
     }
@@ -162,7 +171,8 @@ int main(int argc, char **argv) {
     }
     std::string error;
     if (!WriteWhole(output, jpeg.data(), jpeg.size(), &error)) {
-        fprintf(stderr, "trivjpeg: %s: cannot write: %s\n", output.c_str(), error.c_str());
+        fprintf(stderr, "trivjpeg: %s: cannot write: %s\n",
+                output == "-" ? "standard output" : output.c_str(), error.c_str());
         return 1;
     }
     return 0;
