@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 
@@ -84,22 +85,13 @@ bool WriteAll(int fd, const uint8_t *data, size_t size) {
     return true;
 }
 
-// Follows symbolic links to the path that is to be written, which may not
-// exist yet (a link may point to a file still to be made). st describes it
-// when it exists.
-bool ResolveLinks(std::string path, std::string *target, struct stat *st, bool *exists,
-                  std::string *error) {
-    for (int hops = 0;; ++hops) {
-        if (lstat(path.c_str(), st) != 0) {
-            if (errno != ENOENT) return Fail(error, strerror(errno));
-            *exists = false;
-            break;
-        }
-        if (!S_ISLNK(st->st_mode)) {
-            *exists = true;
-            break;
-        }
+// Where a path that names nothing yet is to be made: the path itself, or
+// where the chain of symbolic links it starts ends.
+bool MissingTarget(std::string path, std::string *target, std::string *error) {
+    struct stat st;
+    for (int hops = 0; lstat(path.c_str(), &st) == 0; ++hops) {
         if (hops == 40) return Fail(error, strerror(ELOOP));
+        if (!S_ISLNK(st.st_mode)) return Fail(error, strerror(EEXIST));  // made meanwhile
         char link[4096];
         ssize_t n = readlink(path.c_str(), link, sizeof link);
         if (n < 0) return Fail(error, strerror(errno));
@@ -109,6 +101,7 @@ bool ResolveLinks(std::string path, std::string *target, struct stat *st, bool *
         size_t slash = path.rfind('/');
         path = to[0] == '/' || slash == std::string::npos ? to : path.substr(0, slash + 1) + to;
     }
+    if (errno != ENOENT) return Fail(error, strerror(errno));
     *target = std::move(path);
     return true;
 }
@@ -187,13 +180,21 @@ bool WriteWhole(const std::string &path, const uint8_t *data, size_t size, std::
         if (isatty(STDOUT_FILENO)) return Fail(error, "standard output is a terminal");
         return WriteAll(STDOUT_FILENO, data, size) || Fail(error, strerror(errno));
     }
-    std::string target;
+    // stat follows every link, those of /proc/self/fd (/dev/stdout) too,
+    // which name no path that could be replaced.
     struct stat st;
-    bool exists;
-    if (!ResolveLinks(path, &target, &st, &exists, error)) return false;
-    if (exists && S_ISDIR(st.st_mode)) return Fail(error, strerror(EISDIR));
-    if (exists && !S_ISREG(st.st_mode)) return WriteInPlace(target, data, size, error);
-    return Replace(target, exists ? &st : nullptr, data, size, error);
+    std::string target;
+    if (stat(path.c_str(), &st) != 0) {
+        if (errno != ENOENT) return Fail(error, strerror(errno));
+        return MissingTarget(path, &target, error) && Replace(target, nullptr, data, size, error);
+    }
+    if (S_ISDIR(st.st_mode)) return Fail(error, strerror(EISDIR));
+    if (!S_ISREG(st.st_mode)) return WriteInPlace(path, data, size, error);
+    char *real = realpath(path.c_str(), nullptr);
+    if (!real) return Fail(error, strerror(errno));
+    target = real;
+    free(real);
+    return Replace(target, &st, data, size, error);
 }
 
 #endif

@@ -5,6 +5,7 @@
 // transparency of palette and grey images, is dropped, not blended.
 
 #include <setjmp.h>
+#include <stdio.h>
 #include <string.h>
 
 #include "image_file.h"
@@ -27,25 +28,64 @@ namespace {
 // holds is a lie, refused before anything is allocated for it.
 constexpr uint64_t kMaxDeflateRatio = 1032;
 
-struct PngSource {
+// One decode: libpng's state, the file, and the message of the error that
+// ended it. libpng returns from an error by longjmp, so the functions that
+// call it (ReadHeader, ReadRows) hold nothing with a destructor and touch no
+// C++ object after their setjmp; the allocations happen between them.
+struct PngDecode {
+    png_structp png;
+    png_infop info;
     const uint8_t *data;
-    size_t size;
-    size_t at;
-    std::string error;
+    size_t size, at;
+    char error[160];
 };
 
 [[noreturn]] void OnError(png_structp png, png_const_charp message) {
-    static_cast<PngSource *>(png_get_error_ptr(png))->error = message;
+    PngDecode *d = static_cast<PngDecode *>(png_get_error_ptr(png));
+    snprintf(d->error, sizeof d->error, "%s", message);
     png_longjmp(png, 1);
 }
 
 void OnWarning(png_structp, png_const_charp) {}
 
 void OnRead(png_structp png, png_bytep out, size_t n) {
-    PngSource *source = static_cast<PngSource *>(png_get_io_ptr(png));
-    if (source->size - source->at < n) png_error(png, "truncated PNG data");
-    memcpy(out, source->data + source->at, n);
-    source->at += n;
+    PngDecode *d = static_cast<PngDecode *>(png_get_io_ptr(png));
+    if (d->size - d->at < n) png_error(png, "truncated PNG data");
+    memcpy(out, d->data + d->at, n);
+    d->at += n;
+}
+
+// Reads the chunks before the image data and sets the conversions: grey to
+// 8-bit grey, everything else to 8-bit BGR, alpha dropped.
+bool ReadHeader(PngDecode *d, uint32_t *width, uint32_t *height, bool *grey) {
+    if (setjmp(png_jmpbuf(d->png))) return false;
+    png_structp png = d->png;
+    png_set_read_fn(png, d, OnRead);
+    png_set_user_limits(png, 65535, 65535);
+    png_read_info(png, d->info);
+    png_uint_32 w, h;
+    int depth, colour, interlace;
+    png_get_IHDR(png, d->info, &w, &h, &depth, &colour, &interlace, nullptr, nullptr);
+    *width = w;
+    *height = h;
+    *grey = (colour & PNG_COLOR_MASK_COLOR) == 0;
+    if (colour == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(png);
+    if (*grey && depth < 8) png_set_expand_gray_1_2_4_to_8(png);
+    if (depth == 16) png_set_scale_16(png);
+    png_set_strip_alpha(png);
+    if (!*grey) png_set_bgr(png);
+    png_set_interlace_handling(png);
+    png_read_update_info(png, d->info);
+    if (png_get_rowbytes(png, d->info) != uint64_t{w} * (*grey ? 1 : 3)) {
+        png_error(png, "unexpected row layout after conversion");
+    }
+    return true;
+}
+
+bool ReadRows(PngDecode *d, png_bytepp rows) {
+    if (setjmp(png_jmpbuf(d->png))) return false;
+    png_read_image(d->png, rows);
+    return true;
 }
 
 uint32_t Be32(const uint8_t *p) {
@@ -78,47 +118,28 @@ bool CheckHeader(const std::vector<uint8_t> &file, std::string *error) {
 
 bool ReadPng(const std::vector<uint8_t> &file, SourceImage *image, std::string *error) {
     if (!CheckHeader(file, error)) return false;
-    PngSource source{file.data(), file.size(), 0, {}};
-    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &source, OnError, OnWarning);
-    png_infop info = png ? png_create_info_struct(png) : nullptr;
-    // Everything that libpng's error return (a longjmp) skips past is made
-    // before it: no destructor is left out.
-    std::vector<png_bytep> rows;
-    if (!info || setjmp(png_jmpbuf(png))) {
-        png_destroy_read_struct(&png, &info, nullptr);
-        *error = source.error.empty() ? std::string("out of memory") : "PNG: " + source.error;
+    PngDecode d{nullptr, nullptr, file.data(), file.size(), 0, "out of memory"};
+    d.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &d, OnError, OnWarning);
+    d.info = d.png ? png_create_info_struct(d.png) : nullptr;
+    uint32_t width = 0, height = 0;
+    bool grey = false;
+    bool ok = d.info && ReadHeader(&d, &width, &height, &grey);
+    uint32_t bits = grey ? 8 : 24;
+    if (ok) {
+        uint64_t stride = RowStride(width, bits);
+        image->bytes.assign(stride * height, 0);
+        image->offset = 0;
+        std::vector<png_bytep> rows(height);
+        for (uint32_t r = 0; r < height; ++r) {
+            rows[r] = image->bytes.data() + (height - 1 - r) * stride;  // bottom-up
+        }
+        ok = ReadRows(&d, rows.data());
+    }
+    png_destroy_read_struct(&d.png, &d.info, nullptr);
+    if (!ok) {
+        *error = std::string("PNG: ") + d.error;
         return false;
     }
-    png_set_read_fn(png, &source, OnRead);
-    png_set_user_limits(png, 65535, 65535);
-    png_read_info(png, info);
-
-    png_uint_32 width, height;
-    int depth, colour, interlace;
-    png_get_IHDR(png, info, &width, &height, &depth, &colour, &interlace, nullptr, nullptr);
-    bool grey = (colour & PNG_COLOR_MASK_COLOR) == 0;
-    if (colour == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(png);
-    if (grey && depth < 8) png_set_expand_gray_1_2_4_to_8(png);
-    if (depth == 16) png_set_scale_16(png);
-    png_set_strip_alpha(png);
-    if (!grey) png_set_bgr(png);
-    png_set_interlace_handling(png);
-    png_read_update_info(png, info);
-
-    uint32_t bits = grey ? 8 : 24;
-    if (png_get_rowbytes(png, info) != uint64_t{width} * (bits / 8)) {
-        png_error(png, "unexpected row layout after conversion");
-    }
-    uint64_t stride = RowStride(width, bits);
-    image->bytes.assign(stride * height, 0);
-    image->offset = 0;
-    rows.resize(height);
-    for (uint32_t r = 0; r < height; ++r) {
-        rows[r] = image->bytes.data() + (height - 1 - r) * stride;  // bottom-up
-    }
-    png_read_image(png, rows.data());
-    png_destroy_read_struct(&png, &info, nullptr);
-
     image->width = width;
     image->height = height;
     image->bitsPerPixel = static_cast<uint16_t>(bits);
