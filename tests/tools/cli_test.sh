@@ -10,19 +10,7 @@ set -uo pipefail
 tool=${1:?usage: cli_test.sh PATH/TO/trivjpeg [no-png]}
 png=yes
 [[ ${2:-} == no-png ]] && png=no
-tmp=$(mktemp -d) || exit 1
-trap 'rm -rf "$tmp"' EXIT
-passed=0
-failed=0
-
-ok() { echo "ok:   $*"; passed=$((passed + 1)); }
-bad() { echo "FAIL: $*"; failed=$((failed + 1)); }
-# check NAME COMMAND...: one line for the outcome of COMMAND.
-check() {
-    local name=$1
-    shift
-    if "$@"; then ok "$name"; else bad "$name"; fi
-}
+source "$(dirname "${BASH_SOURCE[0]}")/checks.sh"
 # run ARGS...: runs the tool; sets rc, and out and err to its stdout and stderr.
 run() {
     "$tool" "$@" >"$tmp/stdout" 2>"$tmp/stderr"
@@ -300,5 +288,4 @@ run -o "$tmp/dir"
 check "an output path that is a directory exits 1" test "$rc" -eq 1 -a -d "$tmp/dir"
 check "a directory gets no temporary file beside it" no_part "$tmp/dir"
 
-echo "$passed passed, $failed failed"
-((failed == 0))
+finish

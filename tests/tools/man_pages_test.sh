@@ -12,13 +12,7 @@ set -uo pipefail
 page=${1:?usage: man_pages_test.sh MANPAGE TOOL [COMMAND...]}
 tool=${2:?usage: man_pages_test.sh MANPAGE TOOL [COMMAND...]}
 shift 2
-tmp=$(mktemp -d) || exit 1
-trap 'rm -rf "$tmp"' EXIT
-passed=0
-failed=0
-
-ok() { echo "ok:   $*"; passed=$((passed + 1)); }
-bad() { echo "FAIL: $*"; failed=$((failed + 1)); }
+source "$(dirname "${BASH_SOURCE[0]}")/checks.sh"
 # options: the distinct options (-x, --long) in the text on standard input.
 options() { grep -oE '(^|[[:space:],([])--?[[:alpha:]][[:alnum:]-]*' | sed 's/^[^-]*//' | sort -u; }
 
@@ -65,5 +59,4 @@ else bad "$name: OPTIONS lacks options of the help: $missing"; fi
 if [[ -z $extra ]]; then ok "$name: OPTIONS lists only options of the help"
 else bad "$name: OPTIONS lists options that no help shows: $extra"; fi
 
-echo "$passed passed, $failed failed"
-[[ $failed -eq 0 ]]
+finish
