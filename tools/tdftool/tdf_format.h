@@ -1,5 +1,6 @@
-// The driver data file TRIVDATA.TDF as this project writes it, and the text
-// form it is written from. docs/tdf-format.md draws the layout.
+// The driver data file TRIVDATA.TDF as this project writes it (its layout:
+// tdf_layout.h, shared with the library), and the text form it is written
+// from.
 //
 //   ParseMessages   text form -> Messages, with errors and warnings by line
 //   BuildDataFile   Messages -> the bytes of a data file
@@ -14,36 +15,9 @@
 #include <string_view>
 #include <vector>
 
+#include "tdf_layout.h"
+
 namespace tdf {
-
-// Record sizes. A section is a 52-byte SectionRecord followed by its 12-byte
-// SectionInfo, so the section records lie 64 bytes apart.
-constexpr uint32_t kHeaderSize = 8;
-constexpr uint32_t kSectionRecordSize = 52;
-constexpr uint32_t kSectionInfoSize = 12;
-constexpr uint32_t kSectionSize = kSectionRecordSize + kSectionInfoSize;
-constexpr uint32_t kEntrySize = 16;
-
-// Field offsets within the records.
-constexpr uint32_t kHeaderLimit = 4;
-constexpr uint32_t kRecordFirstEntry = 32;
-constexpr uint32_t kRecordBytes = 36;
-constexpr uint32_t kRecordNext = 48;
-constexpr uint32_t kInfoCount = 0;
-constexpr uint32_t kInfoVersion = 4;
-constexpr uint32_t kEntryKey = 0;
-constexpr uint32_t kEntryText = 4;
-constexpr uint32_t kEntryLength = 8;
-constexpr uint32_t kEntryNext = 12;
-
-// Lengths in bytes without the NUL. The reader copies names from a 32-byte
-// field, keys into a 128-byte buffer and texts into a 290-byte block.
-constexpr size_t kMaxNameLength = 31;
-constexpr size_t kMaxKeyLength = 127;
-constexpr size_t kMaxTextLength = 289;
-
-constexpr uint8_t kMagic[4] = {'T', 'D', 'F', 0x01};
-constexpr uint32_t kFormatVersion = 1;
 
 struct Entry {
     std::string key;

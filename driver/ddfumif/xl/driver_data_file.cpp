@@ -1,5 +1,4 @@
-// The driver data file reader. Numbers in the file are unsigned 32-bit
-// little-endian; offsets count from the start of the file. Whatever the file
+// The driver data file reader (the layout: tdf_layout.h). Whatever the file
 // holds, nothing is read outside it or outside a record, and every walk along
 // a chain is bounded.
 
@@ -102,31 +101,31 @@ uint32_t MaxChainSteps(const DriverDataFile *file, uint32_t recordSize) {
 
 // Equal names, case-insensitively over the whole string. A record name
 // without a NUL in its 32 bytes is compared within those bytes only.
-static bool SameName(const char (&recordName)[32], const char *name) {
-    char bounded[33];
-    memcpy(bounded, recordName, 32);
-    bounded[32] = '\0';
+static bool SameName(const char (&recordName)[tdf::kNameField], const char *name) {
+    char bounded[tdf::kNameField + 1];
+    memcpy(bounded, recordName, tdf::kNameField);
+    bounded[tdf::kNameField] = '\0';
     size_t a = strlen(bounded), b = strlen(name);
     return _strnicmp(bounded, name, (a > b ? a : b) + 1) == 0;
 }
 
 uint32_t FindSection(DriverDataFile *file, const char *name) {
     // A header that cannot be read leaves the limit at 0: no section is valid.
-    uint8_t header[8];
+    uint8_t header[tdf::kHeaderSize];
     ReadRecord(file, 0, header, sizeof header);
-    uint32_t limit = Le32(header + 4);
+    uint32_t limit = Le32(header + tdf::kHeaderLimit);
 
     uint32_t offset = 8;
     LoopGuard loop(offset);
-    for (uint32_t step = MaxChainSteps(file, kSectionRecordSize); step > 0; --step) {
-        uint8_t bytes[kSectionRecordSize];
-        if (ReadRecord(file, offset, bytes, kSectionRecordSize) != int32_t{kSectionRecordSize}) {
+    for (uint32_t step = MaxChainSteps(file, tdf::kSectionRecordSize); step > 0; --step) {
+        uint8_t bytes[tdf::kSectionRecordSize];
+        if (ReadRecord(file, offset, bytes, tdf::kSectionRecordSize) != int32_t{tdf::kSectionRecordSize}) {
             return 0;
         }
         SectionRecord record;
-        memcpy(record.name, bytes, 32);
+        memcpy(record.name, bytes + tdf::kRecordName, tdf::kNameField);
         if (SameName(record.name, name)) return offset < limit ? offset : 0;
-        offset = Le32(bytes + 48);
+        offset = Le32(bytes + tdf::kRecordNext);
         if (offset >= limit || loop.Closes(offset)) return 0;
     }
     return 0;  // the chain loops
@@ -134,8 +133,8 @@ uint32_t FindSection(DriverDataFile *file, const char *name) {
 
 int32_t ReadDataString(DriverDataFile *file, uint32_t offset, char *destination,
                        uint32_t capacity) {
-    char bytes[kTextCapacity] = {};
-    if (capacity > kTextCapacity) capacity = kTextCapacity;
+    char bytes[tdf::kTextCapacity] = {};
+    if (capacity > tdf::kTextCapacity) capacity = tdf::kTextCapacity;
     for (uint32_t i = 0; i < capacity; ++i) {
         // Past the end of the file (or of 32-bit offsets) the byte stays 0,
         // which ends the string there.
@@ -151,30 +150,30 @@ int32_t ReadDataString(DriverDataFile *file, uint32_t offset, char *destination,
 }
 
 int32_t ReadSectionRecord(DriverDataFile *file, uint32_t offset, SectionRecord *record) {
-    uint8_t bytes[kSectionRecordSize];
+    uint8_t bytes[tdf::kSectionRecordSize];
     // Offset 0 is the header, never a section.
     int32_t n = offset == 0 ? (memset(bytes, 0, sizeof bytes), 0)
-                            : ReadRecord(file, offset, bytes, kSectionRecordSize);
-    memcpy(record->name, bytes, 32);
-    record->firstEntry = Le32(bytes + 32);
-    record->nextRecord = Le32(bytes + 48);
+                            : ReadRecord(file, offset, bytes, tdf::kSectionRecordSize);
+    memcpy(record->name, bytes + tdf::kRecordName, tdf::kNameField);
+    record->firstEntry = Le32(bytes + tdf::kRecordFirstEntry);
+    record->nextRecord = Le32(bytes + tdf::kRecordNext);
     return n > 0 ? 1 : 0;
 }
 
 int32_t ReadSectionInfo(DriverDataFile *file, uint32_t offset, SectionInfo *info) {
-    uint8_t bytes[kSectionInfoSize];
-    int32_t n = ReadRecord(file, offset, bytes, kSectionInfoSize);
-    info->count = Le32(bytes);
+    uint8_t bytes[tdf::kSectionInfoSize];
+    int32_t n = ReadRecord(file, offset, bytes, tdf::kSectionInfoSize);
+    info->count = Le32(bytes + tdf::kInfoCount);
     return n > 0 ? 1 : 0;
 }
 
 // Fails only when the read itself fails; a record cut short by the end of
 // the file is read as far as it goes.
 int32_t ReadMessageEntry(DriverDataFile *file, uint32_t offset, MessageEntry *entry) {
-    uint8_t bytes[kMessageEntrySize];
-    int32_t n = ReadRecord(file, offset, bytes, kMessageEntrySize);
-    entry->keyOffset = Le32(bytes);
-    entry->textOffset = Le32(bytes + 4);
-    entry->nextEntry = Le32(bytes + 12);
+    uint8_t bytes[tdf::kEntrySize];
+    int32_t n = ReadRecord(file, offset, bytes, tdf::kEntrySize);
+    entry->keyOffset = Le32(bytes + tdf::kEntryKey);
+    entry->textOffset = Le32(bytes + tdf::kEntryText);
+    entry->nextEntry = Le32(bytes + tdf::kEntryNext);
     return n == -1 ? 0 : 1;
 }

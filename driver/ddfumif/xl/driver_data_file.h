@@ -5,6 +5,7 @@
 
 #include <stdint.h>
 
+#include "tdf_layout.h"
 #include "win32.h"
 
 struct DriverDataFile {
@@ -14,14 +15,9 @@ struct DriverDataFile {
     uint32_t size;        // as the platform reported it (0 if unknown)
 };
 
-// Sizes of the string buffers: a text takes at most 290 bytes with its NUL,
-// a key at most 128.
-constexpr uint32_t kTextCapacity = 290;
-constexpr uint32_t kKeyCapacity = 128;
-
 // At an offset below the header's limit; 52 bytes.
 struct SectionRecord {
-    char name[32];  // NUL-terminated within the 32 bytes, or not at all
+    char name[tdf::kNameField];  // NUL-terminated within the field, or not at all
     uint32_t firstEntry;
     uint32_t nextRecord;
 };
@@ -38,10 +34,6 @@ struct MessageEntry {
     uint32_t nextEntry;
 };
 
-constexpr uint32_t kSectionRecordSize = 52;
-constexpr uint32_t kSectionInfoSize = 12;
-constexpr uint32_t kMessageEntrySize = 16;
-
 DriverDataFile *OpenDriverDataFile(const char *path);
 void CloseDriverDataFile(DriverDataFile *file);
 
@@ -50,7 +42,7 @@ int32_t ReadDataAt(DriverDataFile *file, void *destination, uint32_t count, uint
 // Offset of the SectionRecord named name (case-insensitive), or 0.
 uint32_t FindSection(DriverDataFile *file, const char *name);
 // Copies the string at offset, NUL included, if its NUL lies within
-// capacity bytes (at most kTextCapacity); 1 then, else 0 with destination
+// capacity bytes (at most tdf::kTextCapacity); 1 then, else 0 with destination
 // untouched.
 int32_t ReadDataString(DriverDataFile *file, uint32_t offset, char *destination,
                        uint32_t capacity);

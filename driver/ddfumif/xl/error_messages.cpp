@@ -36,16 +36,16 @@ bool AllLoaded() {
 // The first entry with a key wins. A text that cannot be read leaves its
 // block empty: that result then shows no text rather than the general one.
 void LoadEntry(DriverDataFile *file, const MessageEntry &entry) {
-    char key[kKeyCapacity] = {};
+    char key[tdf::kKeyCapacity] = {};
     // A key longer than 127 characters does not fit: it stays empty and
     // matches nothing.
-    ReadDataString(file, entry.keyOffset, key, kKeyCapacity);
+    ReadDataString(file, entry.keyOffset, key, tdf::kKeyCapacity);
     if (key[0] == '\0') return;
     for (int i = 0; i < kErrorMessageCount; ++i) {
         ErrorMessage &message = ErrorMessageTable[i];
         if (message.text != nullptr || !SameKey(key, message.key)) continue;
-        message.text = static_cast<char *>(AllocateBlock(kTextCapacity));
-        if (message.text != nullptr) ReadDataString(file, entry.textOffset, message.text, kTextCapacity);
+        message.text = static_cast<char *>(AllocateBlock(tdf::kTextCapacity));
+        if (message.text != nullptr) ReadDataString(file, entry.textOffset, message.text, tdf::kTextCapacity);
         return;
     }
 }
@@ -58,13 +58,13 @@ void LoadMessageSection(DriverDataFile *file) {
     // The info follows the record; at is below the header's limit, so at + 52
     // fits unless the file lies about its own layout.
     uint32_t count = 0;
-    if (at <= 0xFFFFFFFFu - kSectionRecordSize &&
-        ReadSectionInfo(file, at + kSectionRecordSize, &info)) {
+    if (at <= 0xFFFFFFFFu - tdf::kSectionRecordSize &&
+        ReadSectionInfo(file, at + tdf::kSectionRecordSize, &info)) {
         count = info.count;
     }
     // A count larger than the file can hold entries for ends there, so a
     // chain that loops back cannot hold up the load.
-    uint32_t steps = MaxChainSteps(file, kMessageEntrySize);
+    uint32_t steps = MaxChainSteps(file, tdf::kEntrySize);
     if (count > steps) count = steps;
 
     uint32_t offset = record.firstEntry;

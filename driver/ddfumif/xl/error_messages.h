@@ -7,7 +7,7 @@
 // 16 keys, then a terminating entry with the empty key.
 struct ErrorMessage {
     const char *key;
-    char *text;  // a 290-byte block, or null until loaded
+    char *text;  // a block of tdf::kTextCapacity (290) bytes, or null until loaded
 };
 constexpr int kErrorMessageCount = 16;
 constexpr int kFallbackMessage = 15;  // "ERMSG_XX"
