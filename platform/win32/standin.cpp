@@ -19,12 +19,14 @@
 
 #include <link.h>
 
-#if defined(__i386__)
-#define WIN32_STANDIN_PE 1
+// The i386 test build also loads PE DLLs, through the PE host of the tests
+// (tests/pe/host); the build defines WIN32_STANDIN_PE then.
+#ifndef WIN32_STANDIN_PE
+#define WIN32_STANDIN_PE 0
+#endif
+#if WIN32_STANDIN_PE
 #include "pe_host_exports.h"
 #include "pe_image.h"
-#else
-#define WIN32_STANDIN_PE 0
 #endif
 
 #include <map>
