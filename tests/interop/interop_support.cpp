@@ -4,6 +4,7 @@
 #include <turbojpeg.h>
 
 #include "encoder_entry.h"
+#include "session_setup.h"
 #include "stream_headers.h"
 
 namespace interop {

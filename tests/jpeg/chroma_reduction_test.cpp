@@ -79,7 +79,7 @@ class EveryReducer : public ::testing::TestWithParam<std::tuple<Shape, uint32_t>
 TEST_P(EveryReducer, MatchesDefinitionAndLeavesUnusedBytes) {
     const auto &[s, level] = GetParam();
     if (!SimdLevelAvailable(level)) GTEST_SKIP() << "no " << SimdLevelName(level);
-    const ChromaReducer reduce = ChooseReducer(s.subsampling, level);
+    const ChromaReducer reduce = jpegtest::ReducerAt(level, s.subsampling);
     uint32_t state = 5;
     for (int round = 0; round < 200; ++round) {
         Planes p(s.width, s.height);

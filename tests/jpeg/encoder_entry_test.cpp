@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "encoder_entry.h"
+#include "encoder_stages.h"
 #include "entropy_coder.h"
 #include "jpeg_test_support.h"
 #include "pixel_intake.h"
@@ -125,7 +126,7 @@ TEST(ValidateJob, CopiesTheChoicesIntoTheSetup) {
     EXPECT_EQ(setup.quality, 42);
     EXPECT_EQ(setup.subsampling, Sub2x1);
     EXPECT_EQ(setup.simdLevel, SimdLevelInUse());
-    EXPECT_EQ(setup.blockCoder, ChooseBlockCoder(SimdLevelInUse()));
+    EXPECT_EQ(setup.blockCoder, ChooseStages(SimdLevelInUse(), 24, 0, Sub2x1).blockCoder);
 }
 
 TEST(ValidateJob, ChoosesThePlainStagesWithoutVectorInstructions) {
@@ -157,7 +158,7 @@ TEST_P(FetcherChoice, FollowsDepthAndPixelOrder) {
     uint16_t status = StatusBase;
     EncodeSetup setup{};
     ASSERT_EQ(ValidateJob(&j.job, &setup, &status), 1);
-    EXPECT_EQ(setup.fetcher, ChooseFetcher(c.bitsPerPixel, c.pixelOrder, SimdLevelInUse()));
+    EXPECT_EQ(setup.fetcher, ChooseStages(SimdLevelInUse(), c.bitsPerPixel, c.pixelOrder, SubNone).fetcher);
     jpegtest::SimdLimit scalar(SimdNone);
     ASSERT_EQ(ValidateJob(&j.job, &setup, &status), 1);
     EXPECT_EQ(setup.fetcher, c.fetcher);

@@ -11,7 +11,9 @@
 
 #include "byte_stream.h"
 #include "encoder_session.h"
+#include "encoder_stages.h"
 #include "entropy_coder.h"
+#include "session_fixture.h"
 #include "stream_headers.h"
 
 namespace {
@@ -202,39 +204,23 @@ TEST(BlockCoder, LargestBlockFitsTheDirectRoom) {
     }
 }
 
-#if TRIVJPEG_X86
-TEST(BlockCoder, Sse2TwinCodesAlike) {
-    if (SimdLevelInUse() < SimdSse2) GTEST_SKIP() << "no SSE2";
+// Every coder the encoder can choose, at every level this processor has,
+// against the plain one: through the direct way with room to spare, through
+// the staged calls just short of the direct way's reserve, and counted.
+TEST(BlockCoder, EveryChosenCoderCodesAlike) {
     const auto blocks = TestBlocks();
-    for (uint32_t pending : {0u, 3u, 7u}) {
-        ExpectSame(CodeAll(blocks, CodeBlockSse2, true, pending, 0, 4096),
-                   CodeAll(blocks, CodeBlock, true, pending, 0, 4096));
-        EXPECT_EQ(CodeAll(blocks, CodeBlockSse2, false, pending, 0, 0).length,
-                  CodeAll(blocks, CodeBlock, false, pending, 0, 0).length);
+    for (uint32_t level : jpegtest::kSimdLevels) {
+        if (!jpegtest::SimdLevelAvailable(level)) continue;
+        SCOPED_TRACE(jpegtest::SimdLevelName(level));
+        const BlockCoder coder = ChooseStages(level, 24, 0, Sub2x2).blockCoder;
+        for (uint32_t pending : {0u, 1u, 3u, 6u, 7u}) {
+            const Coded plain = CodeAll(blocks, CodeBlock, true, pending, 0, 4096);
+            ExpectSame(CodeAll(blocks, coder, true, pending, 0, 4096), plain);
+            ExpectSame(CodeAll(blocks, coder, true, pending, 0, kDirectRoom - 1), plain);
+            EXPECT_EQ(CodeAll(blocks, coder, false, pending, 0, 0).length,
+                      CodeAll(blocks, CodeBlock, false, pending, 0, 0).length);
+        }
     }
-}
-
-TEST(BlockCoder, Avx2TwinCodesAlike) {
-    if (SimdLevelInUse() < SimdAvx2) GTEST_SKIP() << "no AVX2 level";
-    const auto blocks = TestBlocks();
-    for (uint32_t pending : {0u, 1u, 6u}) {
-        ExpectSame(CodeAll(blocks, CodeBlockAvx2, true, pending, 0, 4096),
-                   CodeAll(blocks, CodeBlock, true, pending, 0, 4096));
-        ExpectSame(CodeAll(blocks, CodeBlockAvx2, true, pending, 0, kDirectRoom - 1),
-                   CodeAll(blocks, CodeBlock, true, pending, 0, 4096));
-        EXPECT_EQ(CodeAll(blocks, CodeBlockAvx2, false, pending, 0, 0).length,
-                  CodeAll(blocks, CodeBlock, false, pending, 0, 0).length);
-    }
-}
-#endif
-
-TEST(BlockCoder, ChoosesThePlainCoderWithoutVectorInstructions) {
-    EXPECT_EQ(ChooseBlockCoder(SimdNone), &CodeBlock);
-#if TRIVJPEG_X86
-    EXPECT_EQ(ChooseBlockCoder(SimdSse2), &CodeBlockSse2);
-    EXPECT_EQ(ChooseBlockCoder(SimdSsse3), &CodeBlockSse2);
-    EXPECT_EQ(ChooseBlockCoder(SimdAvx2), &CodeBlockAvx2);
-#endif
 }
 
 }  // namespace

@@ -1,8 +1,9 @@
 // The forward DCT: exact results the integer transform must give, agreement
 // with a double-precision orthonormal DCT-II scaled by 8, and a checksum that
-// pins its bit-exact output on every compiler and word size. The SSE2 twin
-// and the AVX2 pair twin must equal it on the blocks that push each pass to
-// its limits, on random blocks, and on the same checksum.
+// pins its bit-exact output on every compiler and word size. Every vector
+// kernel the encoder offers, one block or two at a time, must equal it on
+// the blocks that push each pass to its limits, on random blocks, and on the
+// same checksum.
 
 #include <gtest/gtest.h>
 #include <math.h>
@@ -11,7 +12,9 @@
 #include <array>
 #include <vector>
 
+#include "encoder_stages.h"
 #include "forward_dct.h"
+#include "session_fixture.h"
 #include "simd_support.h"
 
 namespace {
@@ -181,15 +184,17 @@ constexpr uint32_t kGoldenChecksum = 3838921254u;
 
 TEST(ForwardDct, GoldenChecksum) { EXPECT_EQ(Checksum(Dct), kGoldenChecksum); }
 
-#if TRIVJPEG_X86
+// --- The vector kernels ----------------------------------------------------
+
+using Kernel = void (*)(const uint8_t *samples, int16_t *coefficients);
 
 // Not a value the transform can produce (it stays within +-8192).
 constexpr int16_t kUnwritten16 = 0x7EAD;
 
-Coefficients DctSse2(const Block &in) {
+Coefficients DctWith(Kernel dct, const Block &in) {
     int16_t narrow[64];
     for (int16_t &c : narrow) c = kUnwritten16;
-    ForwardDctSse2(in.data(), narrow);
+    dct(in.data(), narrow);
     Coefficients out;
     for (int i = 0; i < 64; ++i) out[i] = narrow[i];
     return out;
@@ -246,49 +251,51 @@ std::vector<Block> ExtremeBlocks() {
     return blocks;
 }
 
-TEST(ForwardDct, Sse2MatchesScalarOnExtremeBlocks) {
-    if (SimdLevelInUse() < SimdSse2) GTEST_SKIP() << "no SSE2";
-    for (const Block &in : ExtremeBlocks()) ASSERT_EQ(DctSse2(in), Dct(in));
+TEST(ForwardDct, VectorKernelsMatchPlainOnExtremeBlocks) {
+    const auto kernels = jpegtest::OfferedKernels(&TransformKernels::forwardDct);
+    if (kernels.empty()) GTEST_SKIP() << "no vector kernel here";
     Block black, white;
     black.fill(0);
     white.fill(255);
-    EXPECT_EQ(DctSse2(black)[0], -8192);
-    EXPECT_EQ(DctSse2(white)[0], 8128);
-}
-
-TEST(ForwardDct, Sse2MatchesScalarOnRandomBlocks) {
-    if (SimdLevelInUse() < SimdSse2) GTEST_SKIP() << "no SSE2";
-    Lcg lcg{7};
-    for (int i = 0; i < 300000; ++i) {
-        Block in = lcg.NextBlock();
-        ASSERT_EQ(DctSse2(in), Dct(in)) << "block " << i;
-    }
-    // Samples of 0 and 255 only: every pass near its largest values.
-    for (int i = 0; i < 100000; ++i) {
-        Block in;
-        for (uint8_t &s : in) s = (lcg.Next() & 0x80) ? 255 : 0;
-        ASSERT_EQ(DctSse2(in), Dct(in)) << "block " << i;
+    for (Kernel dct : kernels) {
+        for (const Block &in : ExtremeBlocks()) ASSERT_EQ(DctWith(dct, in), Dct(in));
+        EXPECT_EQ(DctWith(dct, black)[0], -8192);
+        EXPECT_EQ(DctWith(dct, white)[0], 8128);
     }
 }
 
-TEST(ForwardDct, Sse2GoldenChecksum) {
-    if (SimdLevelInUse() < SimdSse2) GTEST_SKIP() << "no SSE2";
-    EXPECT_EQ(Checksum(DctSse2), kGoldenChecksum);
+TEST(ForwardDct, VectorKernelsMatchPlainOnRandomBlocks) {
+    const auto kernels = jpegtest::OfferedKernels(&TransformKernels::forwardDct);
+    if (kernels.empty()) GTEST_SKIP() << "no vector kernel here";
+    for (Kernel dct : kernels) {
+        Lcg lcg{7};
+        for (int i = 0; i < 300000; ++i) {
+            Block in = lcg.NextBlock();
+            ASSERT_EQ(DctWith(dct, in), Dct(in)) << "block " << i;
+        }
+        // Samples of 0 and 255 only: every pass near its largest values.
+        for (int i = 0; i < 100000; ++i) {
+            Block in;
+            for (uint8_t &s : in) s = (lcg.Next() & 0x80) ? 255 : 0;
+            ASSERT_EQ(DctWith(dct, in), Dct(in)) << "block " << i;
+        }
+        EXPECT_EQ(Checksum([dct](const Block &in) { return DctWith(dct, in); }), kGoldenChecksum);
+    }
 }
 
-// --- Two blocks at once in AVX2 ----------------------------------------------
+// --- Two blocks at once ------------------------------------------------------
 
 struct PairOut {
     Coefficients first, second;
 };
 
-PairOut DctPairAvx2(const Block &first, const Block &second) {
+PairOut DctPair(Kernel pair, const Block &first, const Block &second) {
     uint8_t samples[128];
     std::copy(first.begin(), first.end(), samples);
     std::copy(second.begin(), second.end(), samples + 64);
     int16_t narrow[128];
     for (int16_t &c : narrow) c = kUnwritten16;
-    ForwardDctPairAvx2(samples, narrow);
+    pair(samples, narrow);
     PairOut out;
     for (int i = 0; i < 64; ++i) {
         out.first[i] = narrow[i];
@@ -303,53 +310,53 @@ Block Inverse(const Block &in) {
     return out;
 }
 
-// Every ordered pair of extreme blocks, each half against the scalar
+// Every ordered pair of extreme blocks, each half against the plain
 // transform: a half that read the other block's samples, wrote to the
 // other's place, or reached a limit the other half did not would show.
-TEST(ForwardDct, Avx2PairMatchesScalarOnEveryPairOfExtremeBlocks) {
-    if (SimdLevelInUse() < SimdAvx2) GTEST_SKIP() << "no AVX2";
+TEST(ForwardDct, PairKernelsMatchPlainOnEveryPairOfExtremeBlocks) {
+    const auto kernels = jpegtest::OfferedKernels(&TransformKernels::forwardDctPair);
+    if (kernels.empty()) GTEST_SKIP() << "no pair kernel here";
     const std::vector<Block> blocks = ExtremeBlocks();
     std::vector<Coefficients> want;
     for (const Block &b : blocks) want.push_back(Dct(b));
-    for (size_t i = 0; i < blocks.size(); ++i) {
-        for (size_t j = 0; j < blocks.size(); ++j) {
-            PairOut got = DctPairAvx2(blocks[i], blocks[j]);
-            ASSERT_EQ(got.first, want[i]) << "blocks " << i << " and " << j;
-            ASSERT_EQ(got.second, want[j]) << "blocks " << i << " and " << j;
+    for (Kernel pair : kernels) {
+        for (size_t i = 0; i < blocks.size(); ++i) {
+            for (size_t j = 0; j < blocks.size(); ++j) {
+                PairOut got = DctPair(pair, blocks[i], blocks[j]);
+                ASSERT_EQ(got.first, want[i]) << "blocks " << i << " and " << j;
+                ASSERT_EQ(got.second, want[j]) << "blocks " << i << " and " << j;
+            }
         }
     }
 }
 
-TEST(ForwardDct, Avx2PairMatchesScalarOnRandomBlocks) {
-    if (SimdLevelInUse() < SimdAvx2) GTEST_SKIP() << "no AVX2";
-    Lcg lcg{8};
-    for (int i = 0; i < 150000; ++i) {
-        Block a = lcg.NextBlock(), b = lcg.NextBlock();
-        PairOut got = DctPairAvx2(a, b);
-        ASSERT_EQ(got.first, Dct(a)) << "pair " << i;
-        ASSERT_EQ(got.second, Dct(b)) << "pair " << i;
-    }
-    // Samples of 0 and 255 only, beside a block of the opposite samples, so
-    // the two halves sit at opposite ends of every range at once.
-    for (int i = 0; i < 50000; ++i) {
-        Block a;
-        for (uint8_t &s : a) s = (lcg.Next() & 0x80) ? 255 : 0;
-        PairOut got = DctPairAvx2(a, Inverse(a));
-        ASSERT_EQ(got.first, Dct(a)) << "pair " << i;
-        ASSERT_EQ(got.second, Dct(Inverse(a))) << "pair " << i;
+TEST(ForwardDct, PairKernelsMatchPlainOnRandomBlocks) {
+    const auto kernels = jpegtest::OfferedKernels(&TransformKernels::forwardDctPair);
+    if (kernels.empty()) GTEST_SKIP() << "no pair kernel here";
+    for (Kernel pair : kernels) {
+        Lcg lcg{8};
+        for (int i = 0; i < 150000; ++i) {
+            Block a = lcg.NextBlock(), b = lcg.NextBlock();
+            PairOut got = DctPair(pair, a, b);
+            ASSERT_EQ(got.first, Dct(a)) << "pair " << i;
+            ASSERT_EQ(got.second, Dct(b)) << "pair " << i;
+        }
+        // Samples of 0 and 255 only, beside a block of the opposite samples,
+        // so the two halves sit at opposite ends of every range at once.
+        for (int i = 0; i < 50000; ++i) {
+            Block a;
+            for (uint8_t &s : a) s = (lcg.Next() & 0x80) ? 255 : 0;
+            PairOut got = DctPair(pair, a, Inverse(a));
+            ASSERT_EQ(got.first, Dct(a)) << "pair " << i;
+            ASSERT_EQ(got.second, Dct(Inverse(a))) << "pair " << i;
+        }
+        // The checksum blocks through each half, the other holding the
+        // inverse block.
+        EXPECT_EQ(Checksum([pair](const Block &in) { return DctPair(pair, in, Inverse(in)).first; }),
+                  kGoldenChecksum);
+        EXPECT_EQ(Checksum([pair](const Block &in) { return DctPair(pair, Inverse(in), in).second; }),
+                  kGoldenChecksum);
     }
 }
-
-// The checksum blocks through each half, the other half holding the inverse
-// block.
-TEST(ForwardDct, Avx2PairGoldenChecksumInEachHalf) {
-    if (SimdLevelInUse() < SimdAvx2) GTEST_SKIP() << "no AVX2";
-    EXPECT_EQ(Checksum([](const Block &in) { return DctPairAvx2(in, Inverse(in)).first; }),
-              kGoldenChecksum);
-    EXPECT_EQ(Checksum([](const Block &in) { return DctPairAvx2(Inverse(in), in).second; }),
-              kGoldenChecksum);
-}
-
-#endif
 
 }  // namespace

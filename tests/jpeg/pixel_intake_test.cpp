@@ -41,7 +41,7 @@ const Format kBgr32{"Bgr32", 32, true};
 
 // The fetcher the encoder chooses for the format at a SIMD level.
 McuFetcher FetcherAt(const Format &f, uint32_t level) {
-    return ChooseFetcher(static_cast<uint16_t>(f.bitsPerPixel), f.bgr ? 1 : 0, level);
+    return jpegtest::FetcherAt(level, f.bitsPerPixel, f.bgr ? 1 : 0);
 }
 
 struct Layout {
@@ -153,7 +153,7 @@ protected:
     uint32_t level() const { return std::get<1>(GetParam()); }
     McuFetcher fetcher() const { return FetcherAt(format(), level()); }
     ChromaReducer reducer(uint8_t subsampling) const {
-        return ReducerFor(format(), ChooseReducer(subsampling, level()));
+        return ReducerFor(format(), jpegtest::ReducerAt(level(), subsampling));
     }
 };
 
@@ -480,6 +480,8 @@ TEST_P(AnyFetcher, HostileGeometryNeverReadsOutsideTheSource) {
         FetchRig rig(8, 8, f.bitsPerPixel, 8, 8, ReducerFor(f, CapturePlanes));
         rig.session.width = h.width;
         rig.session.height = h.height;
+        rig.session.frameWidth = static_cast<uint16_t>(h.width);
+        rig.session.frameHeight = static_cast<uint16_t>(h.height);
         SetMcuGeometry(&rig.session);
         rig.session.stride = h.stride;
         rig.session.sourceStart = h.sourceStart;

@@ -21,6 +21,8 @@
 
 namespace {
 
+using jpegtest::FetcherAt;
+using jpegtest::ReducerAt;
 using jpegtest::FetchRig;
 using jpegtest::SimdLevelAvailable;
 using jpegtest::SimdLevelName;
@@ -115,7 +117,7 @@ protected:
     const Twin &format() const { return GetParam(); }
     uint32_t level() const { return GetParam().level; }
     McuFetcher twin() const {
-        return ChooseFetcher(format().bitsPerPixel, format().pixelOrder, level());
+        return FetcherAt(level(), format().bitsPerPixel, format().pixelOrder);
     }
 
     // Compares every MCU of the rig's picture.
@@ -182,7 +184,7 @@ TEST(TwinFetchers, EveryColourGivesThePlainPlanes) {
             const Planes plain = planes;
             for (size_t k = 0; k < twins.size(); ++k) {
                 const Twin &t = *twins[k];
-                ASSERT_EQ(rigs[k]->Fetch(ChooseFetcher(t.bitsPerPixel, t.pixelOrder, t.level), m),
+                ASSERT_EQ(rigs[k]->Fetch(FetcherAt(t.level, t.bitsPerPixel, t.pixelOrder), m),
                           1);
                 ASSERT_EQ(memcmp(plain.plane, planes.plane, sizeof planes.plane), 0)
                     << t.name << " " << SimdLevelName(t.level) << ", red " << red << ", MCU " << m;
@@ -194,7 +196,7 @@ TEST(TwinFetchers, EveryColourGivesThePlainPlanes) {
 TEST_P(TwinFetcher, MatchesPlainOnEveryMcuOfRandomPictures) {
     uint32_t seed = 1;
     for (const Layout &layout : kLayouts) {
-        reduceAfterCapture = ChooseReducer(layout.subsampling, level());
+        reduceAfterCapture = ReducerAt(level(), layout.subsampling);
         for (const auto &size : kSizes) {
             SCOPED_TRACE(::testing::Message()
                          << size[0] << "x" << size[1] << ", MCU " << int{layout.mcuWidth} << "x"
@@ -218,7 +220,7 @@ TEST_P(TwinFetcher, MatchesPlainWhenSourceEndsAtOrBeforeLastPixel) {
     const uint32_t bytes = format().bitsPerPixel / 8;
     uint32_t seed = 5;
     for (const Layout &layout : kLayouts) {
-        reduceAfterCapture = ChooseReducer(layout.subsampling, level());
+        reduceAfterCapture = ReducerAt(level(), layout.subsampling);
         for (const auto &size : kSizes) {
             for (uint32_t shortBy : {0u, 1u}) {
                 SCOPED_TRACE(::testing::Message()

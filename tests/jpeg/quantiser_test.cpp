@@ -1,12 +1,14 @@
 // Quantisation: the division by reciprocals equals the scalar rule for
-// every 16-bit coefficient at every divisor, as one scalar lane, as the
-// SSE2 quantiser and as each half of the AVX2 pair quantiser. The sweeps are
-// exhaustive.
+// every 16-bit coefficient at every divisor, as one scalar lane, as every
+// vector quantiser the encoder offers and as each half of every pair
+// quantiser. The sweeps are exhaustive.
 
 #include <gtest/gtest.h>
 
 #include "encoder_session.h"
+#include "encoder_stages.h"
 #include "quantiser.h"
+#include "session_fixture.h"
 #include "simd_support.h"
 
 namespace {
@@ -57,66 +59,68 @@ TEST(Quantiser, RoundsHalvesAwayFromZero) {
     for (int i = 0; i < 8; ++i) EXPECT_EQ(out[i], want[i]) << in[i] << " / 16";
 }
 
-#if TRIVJPEG_X86
-
 // Every coefficient from -32768 to 32767 in every lane at every divisor:
 // lane i of round x gets x + 4099 i (mod 2^16), so over the 65536 rounds
 // each lane sees each value once, and a lane that read another's divisor or
 // coefficient would show.
-TEST(Quantiser, Sse2MatchesScalarForEveryCoefficientAndDivisor) {
-    if (SimdLevelInUse() < SimdSse2) GTEST_SKIP() << "no SSE2";
-    for (int n = 0; n < kTablesForEveryEntry; ++n) {
-        QuantTable table = TableOfEntries(n);
-        int16_t narrow[64];
-        int32_t wide[64];
-        int16_t got[64], want[64];
-        for (uint32_t x = 0; x <= 0xFFFF; ++x) {
-            for (int i = 0; i < 64; ++i) {
-                narrow[i] = static_cast<int16_t>(static_cast<uint16_t>(x + 4099u * i));
-                wide[i] = narrow[i];
-                got[i] = 0x7EAD;  // not a quotient
-            }
-            QuantiseSse2(narrow, &table, got);
-            Quantise(wide, &table, want);
-            for (int i = 0; i < 64; ++i) {
-                ASSERT_EQ(got[i], want[i]) << narrow[i] << " / " << table.divisors[i];
+TEST(Quantiser, VectorKernelsMatchScalarForEveryCoefficientAndDivisor) {
+    const auto kernels = jpegtest::OfferedKernels(&TransformKernels::quantise);
+    if (kernels.empty()) GTEST_SKIP() << "no vector kernel here";
+    for (auto quantise : kernels) {
+        for (int n = 0; n < kTablesForEveryEntry; ++n) {
+            QuantTable table = TableOfEntries(n);
+            int16_t narrow[64];
+            int32_t wide[64];
+            int16_t got[64], want[64];
+            for (uint32_t x = 0; x <= 0xFFFF; ++x) {
+                for (int i = 0; i < 64; ++i) {
+                    narrow[i] = static_cast<int16_t>(static_cast<uint16_t>(x + 4099u * i));
+                    wide[i] = narrow[i];
+                    got[i] = 0x7EAD;  // not a quotient
+                }
+                quantise(narrow, &table, got);
+                Quantise(wide, &table, want);
+                for (int i = 0; i < 64; ++i) {
+                    ASSERT_EQ(got[i], want[i]) << narrow[i] << " / " << table.divisors[i];
+                }
             }
         }
     }
 }
 
-// The same sweep through both halves of the pair quantiser. The halves
+// The same sweep through both halves of each pair quantiser. The halves
 // share the table but not the coefficients: lane i of the second block gets
 // the first block's value plus 0x8001, so each half also sees every value
 // in every lane, and never the value its twin lane in the other half has.
-TEST(Quantiser, Avx2PairMatchesScalarForEveryCoefficientAndDivisor) {
-    if (SimdLevelInUse() < SimdAvx2) GTEST_SKIP() << "no AVX2";
-    for (int n = 0; n < kTablesForEveryEntry; ++n) {
-        QuantTable table = TableOfEntries(n);
-        int16_t narrow[128];
-        int32_t wide[128];
-        int16_t got[128], want[128];
-        for (uint32_t x = 0; x <= 0xFFFF; ++x) {
-            for (int i = 0; i < 64; ++i) {
-                uint32_t first = x + 4099u * i;
-                narrow[i] = static_cast<int16_t>(static_cast<uint16_t>(first));
-                narrow[64 + i] = static_cast<int16_t>(static_cast<uint16_t>(first + 0x8001u));
-            }
-            for (int i = 0; i < 128; ++i) {
-                wide[i] = narrow[i];
-                got[i] = 0x7EAD;  // not a quotient
-            }
-            QuantisePairAvx2(narrow, &table, got);
-            Quantise(wide, &table, want);
-            Quantise(wide + 64, &table, want + 64);
-            for (int i = 0; i < 128; ++i) {
-                ASSERT_EQ(got[i], want[i])
-                    << "block " << i / 64 << ": " << narrow[i] << " / " << table.divisors[i % 64];
+TEST(Quantiser, PairKernelsMatchScalarForEveryCoefficientAndDivisor) {
+    const auto kernels = jpegtest::OfferedKernels(&TransformKernels::quantisePair);
+    if (kernels.empty()) GTEST_SKIP() << "no pair kernel here";
+    for (auto quantisePair : kernels) {
+        for (int n = 0; n < kTablesForEveryEntry; ++n) {
+            QuantTable table = TableOfEntries(n);
+            int16_t narrow[128];
+            int32_t wide[128];
+            int16_t got[128], want[128];
+            for (uint32_t x = 0; x <= 0xFFFF; ++x) {
+                for (int i = 0; i < 64; ++i) {
+                    uint32_t first = x + 4099u * i;
+                    narrow[i] = static_cast<int16_t>(static_cast<uint16_t>(first));
+                    narrow[64 + i] = static_cast<int16_t>(static_cast<uint16_t>(first + 0x8001u));
+                }
+                for (int i = 0; i < 128; ++i) {
+                    wide[i] = narrow[i];
+                    got[i] = 0x7EAD;  // not a quotient
+                }
+                quantisePair(narrow, &table, got);
+                Quantise(wide, &table, want);
+                Quantise(wide + 64, &table, want + 64);
+                for (int i = 0; i < 128; ++i) {
+                    ASSERT_EQ(got[i], want[i]) << "block " << i / 64 << ": " << narrow[i] << " / "
+                                               << table.divisors[i % 64];
+                }
             }
         }
     }
 }
-
-#endif
 
 }  // namespace

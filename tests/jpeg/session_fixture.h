@@ -12,8 +12,10 @@
 
 #include "byte_stream.h"
 #include "encoder_session.h"
+#include "encoder_stages.h"
 #include "jpeg_test_support.h"
 #include "simd_support.h"
+#include "session_setup.h"
 #include "stream_headers.h"
 #include "trivjpeg.h"
 
@@ -29,6 +31,29 @@ inline const char *SimdLevelName(uint32_t level) {
 }
 
 inline bool SimdLevelAvailable(uint32_t level) { return level <= SimdLevelInUse(); }
+
+// Each distinct transform kernel (a member of TransformKernels) that the
+// encoder offers at the levels this processor has; none on other targets.
+template <class Kernel>
+std::vector<Kernel> OfferedKernels(Kernel TransformKernels::*member) {
+    std::vector<Kernel> kernels;
+    for (uint32_t level : kSimdLevels) {
+        if (!SimdLevelAvailable(level)) continue;
+        Kernel k = ChooseTransformKernels(level).*member;
+        bool known = false;
+        for (Kernel seen : kernels) known = known || seen == k;
+        if (k && !known) kernels.push_back(k);
+    }
+    return kernels;
+}
+
+// The fetcher and the reducer the encoder chooses at a level.
+inline McuFetcher FetcherAt(uint32_t level, uint32_t bitsPerPixel, uint8_t pixelOrder) {
+    return ChooseStages(level, static_cast<uint16_t>(bitsPerPixel), pixelOrder, SubNone).fetcher;
+}
+inline ChromaReducer ReducerAt(uint32_t level, uint8_t subsampling) {
+    return ChooseStages(level, 24, 0, subsampling).chromaReducer;
+}
 
 struct FetchRig {
     static constexpr uint8_t kCanary = 0x5A;
@@ -47,6 +72,8 @@ struct FetchRig {
         session.componentCount = bitsPerPixel == 8 ? 1 : 3;
         session.width = width;
         session.height = height;
+        session.frameWidth = static_cast<uint16_t>(width);
+        session.frameHeight = static_cast<uint16_t>(height);
         session.stride = RowStride(width, bitsPerPixel);
         session.sourceStart = 0;
         session.mcuWidth = mcuWidth;

@@ -15,9 +15,11 @@
 #include "byte_stream.h"
 #include "chroma_reduction.h"
 #include "encoder_entry.h"
+#include "encoder_stages.h"
 #include "encoder_session.h"
 #include "jpeg_test_support.h"
 #include "mcu_loop.h"
+#include "session_setup.h"
 #include "stream_headers.h"
 #include "trivjpeg.h"
 
@@ -127,6 +129,8 @@ struct HeaderRig {
         session.mcuHeight = static_cast<uint8_t>(mcuHeight);
         session.width = width;
         session.height = height;
+        session.frameWidth = static_cast<uint16_t>(width);
+        session.frameHeight = static_cast<uint16_t>(height);
         session.quality = quality;
         session.outputKind = OutputMemory;
         for (auto &c : session.components) c.hSampling = c.vSampling = 1;
@@ -568,8 +572,6 @@ TEST_P(FrameAndScanHeaders, Sof0CarriesHeightWidthAndComponents) {
     expected.insert(expected.end(), c.sof0Components.begin(), c.sof0Components.end());
     EXPECT_EQ(rig.Written(), expected);
     for (int i = 0; i < c.components; ++i) EXPECT_EQ(rig.session.components[i].id, i + 1);
-    EXPECT_EQ(rig.session.frameWidth, 0x0123);
-    EXPECT_EQ(rig.session.frameHeight, 0x0456);
 }
 
 TEST_P(FrameAndScanHeaders, SosNamesEachComponentsTables) {
@@ -656,13 +658,10 @@ TEST_P(McuGeometry, CountsPartialMcusAsWhole) {
     const GeometryCase &c = GetParam();
     HeaderRig rig(3, c.mcuWidth, c.mcuHeight, c.width, c.height);
     rig.session.mcuIndex = 12345;
-    rig.session.frameWidth = rig.session.frameHeight = 7;
     SetMcuGeometry(&rig.session);
     EXPECT_EQ(rig.session.mcusPerRow, c.perRow);
     EXPECT_EQ(rig.session.mcuCount, c.count);
     EXPECT_EQ(rig.session.mcuIndex, 0u);
-    EXPECT_EQ(rig.session.frameWidth, c.width & 0xFFFF);
-    EXPECT_EQ(rig.session.frameHeight, c.height & 0xFFFF);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -722,9 +721,12 @@ TEST_P(SetUpSessionFor, FillsGeometryAndChoicesFromTheJob) {
     EXPECT_EQ(session.outputKind, OutputMemory);
     EXPECT_EQ(session.fetcher, setup.fetcher);
     EXPECT_EQ(session.blockCoder, setup.blockCoder);
-    EXPECT_EQ(session.blockTransform, ChooseTransform(setup.simdLevel));
+    EXPECT_EQ(session.blockTransform, setup.blockTransform);
+    EXPECT_EQ(session.blockPairTransform, setup.blockPairTransform);
     EXPECT_EQ(session.width, 17u);
     EXPECT_EQ(session.height, 9u);
+    EXPECT_EQ(session.frameWidth, 17u);
+    EXPECT_EQ(session.frameHeight, 9u);
     EXPECT_EQ(session.sourceStart, 0u);
     EXPECT_EQ(session.stride, jpegtest::RowStride(17, c.bitsPerPixel));
     EXPECT_EQ(session.componentCount, colour ? 3 : 1);
@@ -743,8 +745,8 @@ TEST_P(SetUpSessionFor, FillsGeometryAndChoicesFromTheJob) {
         const ChromaReducer plain = c.subsampling == Sub2x2   ? Reduce2x2
                                     : c.subsampling == Sub2x1 ? Reduce2x1
                                                               : ReduceNone;
-        EXPECT_EQ(ChooseReducer(c.subsampling, SimdNone), plain);
-        EXPECT_EQ(session.chromaReducer, ChooseReducer(c.subsampling, setup.simdLevel));
+        EXPECT_EQ(ChooseStages(SimdNone, c.bitsPerPixel, 0, c.subsampling).chromaReducer, plain);
+        EXPECT_EQ(session.chromaReducer, setup.chromaReducer);
     }
 
     // The output was switched to big-endian headers, the source to

@@ -9,8 +9,8 @@
 // failure. The state members are part of the interface: the pixel fetchers
 // and the entropy coders read and write them directly.
 struct ByteStream {
-    void (*SetReadOrder)(ByteStream *s, uint32_t order);   // 1: LSB first
-    void (*SetWriteOrder)(ByteStream *s, uint32_t order);  // 1: LSB first
+    void (*SetReadOrder)(ByteStream *s, uint32_t order);   // a ByteOrder... value
+    void (*SetWriteOrder)(ByteStream *s, uint32_t order);  // a ByteOrder... value
     uint32_t (*Tell)(ByteStream *s);
     int32_t (*Seek)(ByteStream *s, int32_t offset, uint32_t whence);
     int32_t (*ReadBit)(ByteStream *s, uint16_t *bit);
@@ -35,6 +35,11 @@ struct ByteStream {
     // other threads never see each other's codes.
     uint16_t *status;
 };
+
+// Byte orders of the multi-byte reads and writes (SetReadOrder,
+// SetWriteOrder).
+constexpr uint32_t ByteOrderMsbFirst = 0;  // big-endian, as JPEG segments are
+constexpr uint32_t ByteOrderLsbFirst = 1;  // little-endian, as DIB pixels are
 
 // A reader and writer over caller memory of fixed capacity, little-endian in
 // both directions when new. Returns the stream.

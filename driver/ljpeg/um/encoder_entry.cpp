@@ -6,10 +6,9 @@
 
 #include "encoder_entry.h"
 
-#include "entropy_coder.h"
-#include "pixel_intake.h"
+#include "encoder_stages.h"
+#include "session_setup.h"
 #include "simd_support.h"
-#include "stream_headers.h"
 
 namespace {
 
@@ -42,8 +41,12 @@ int32_t ValidateJob(const JpegEncodeJob *job, EncodeSetup *setup, uint16_t *stat
     setup->quality = job->quality;
     setup->subsampling = job->subsampling;
     setup->simdLevel = SimdLevelInUse();
-    setup->fetcher = ChooseFetcher(bits, job->pixelOrder, setup->simdLevel);
-    setup->blockCoder = ChooseBlockCoder(setup->simdLevel);
+    EncoderStages stages = ChooseStages(setup->simdLevel, bits, job->pixelOrder, job->subsampling);
+    setup->fetcher = stages.fetcher;
+    setup->blockCoder = stages.blockCoder;
+    setup->chromaReducer = stages.chromaReducer;
+    setup->blockTransform = stages.blockTransform;
+    setup->blockPairTransform = stages.blockPairTransform;
     return 1;
 }
 

@@ -30,6 +30,11 @@ typedef int32_t (*BlockCoder)(EncoderSession *session, ComponentSpec *component,
 // Values of EncodeSetup::outputKind; the coders test the lowest bit.
 constexpr uint16_t OutputCount = 2;   // size only: a SizeCounter
 constexpr uint16_t OutputMemory = 3;  // encode: a MemoryStream
+constexpr uint16_t OutputStoresBytes = 1;
+
+// The job's pixelOrder that puts blue first (BGR, as DIBs are); any other
+// value puts red first.
+constexpr uint8_t PixelOrderBlueFirst = 1;
 
 struct EncodeSetup {
     uint8_t quality;
@@ -38,6 +43,10 @@ struct EncodeSetup {
     uint32_t simdLevel;  // SimdLevel of this call
     McuFetcher fetcher;
     BlockCoder blockCoder;
+    // The rest of the call's stage functions, which the session takes.
+    ChromaReducer chromaReducer;  // none for grey
+    BlockTransform blockTransform;
+    BlockTransform blockPairTransform;  // may be null
 };
 
 // A quantisation table scaled by the quality. Each divisor is 8 times the

@@ -12,6 +12,3 @@ int32_t CodeBlockSse2(EncoderSession *session, ComponentSpec *component, const i
 // blocks with many nonzero coefficients categorised sixteen at a time.
 int32_t CodeBlockAvx2(EncoderSession *session, ComponentSpec *component, const int16_t *block);
 #endif
-
-// The block coder for a SimdLevel.
-BlockCoder ChooseBlockCoder(uint32_t simdLevel);

@@ -2,10 +2,10 @@
 // of the row results, with the Loeffler-Ligtenberg-Moschytz factorisation
 // (twelve multiplications per 8 points).
 //
-// The constants are the real factors scaled by 2^13. The row pass keeps two
-// fractional guard bits (it descales products by 13 - 2 = 11 bits and shifts
-// the unmultiplied even sums up by 2); the column pass removes them with
-// the constant bits (15 bits, and 2 for the even sums).
+// The constants are the real factors scaled by 2^13 (forward_dct.h). The row
+// pass keeps two fractional guard bits (it descales products by 13 - 2 = 11
+// bits and shifts the unmultiplied even sums up by 2); the column pass
+// removes them with the constant bits (15 bits, and 2 for the even sums).
 //
 // 32 bits suffice for 8-bit samples: level-shifted inputs are at most 128 in
 // magnitude, so a row result is at most 8 x 128 x sqrt2 x 4 (guard bits)
@@ -16,21 +16,6 @@
 #include "forward_dct.h"
 
 namespace {
-
-// clang-format off
-constexpr int32_t FIX_0_298631336 = 2446;   // sqrt2 (a3 + a5 - a1 - a7), ak = cos(k pi / 16)
-constexpr int32_t FIX_0_390180644 = 3196;   // sqrt2 (a3 - a5)
-constexpr int32_t FIX_0_541196100 = 4433;   // sqrt2 a6
-constexpr int32_t FIX_0_765366865 = 6270;   // sqrt2 (a2 - a6)
-constexpr int32_t FIX_0_899976223 = 7373;   // sqrt2 (a3 - a7)
-constexpr int32_t FIX_1_175875602 = 9633;   // sqrt2 a3
-constexpr int32_t FIX_1_501321110 = 12299;  // sqrt2 (a1 + a3 - a5 - a7)
-constexpr int32_t FIX_1_847759065 = 15137;  // sqrt2 (a2 + a6)
-constexpr int32_t FIX_1_961570560 = 16069;  // sqrt2 (a3 + a5)
-constexpr int32_t FIX_2_053119869 = 16819;  // sqrt2 (a1 + a3 - a5 + a7)
-constexpr int32_t FIX_2_562915447 = 20995;  // sqrt2 (a1 + a3)
-constexpr int32_t FIX_3_072711026 = 25172;  // sqrt2 (a1 + a3 + a5 - a7)
-// clang-format on
 
 // The butterfly both passes share: even outputs E0, E4 (unscaled sums) and
 // E2, E6, odd outputs O1, O3, O5, O7 (scaled by 2^13).
@@ -74,9 +59,6 @@ inline Outputs Butterfly(int32_t s0, int32_t s1, int32_t s2, int32_t s3, int32_t
 // rounds towards minus infinity).
 inline int32_t Descale(int32_t x, int n) { return (x + (1 << (n - 1))) >> n; }
 
-constexpr int kRowShift = 13 - 2;     // keep two guard bits
-constexpr int kColumnShift = 13 + 2;  // drop the constant bits and the guard bits
-
 }  // namespace
 
 void ForwardDct(const uint8_t *samples, int32_t *coefficients) {
@@ -86,26 +68,26 @@ void ForwardDct(const uint8_t *samples, int32_t *coefficients) {
         Outputs o = Butterfly(in[0] - 128, in[1] - 128, in[2] - 128, in[3] - 128, in[4] - 128,
                               in[5] - 128, in[6] - 128, in[7] - 128);
         int32_t *w = work + 8 * r;
-        w[0] = o.e0 * 4;
-        w[4] = o.e4 * 4;
-        w[2] = Descale(o.e2, kRowShift);
-        w[6] = Descale(o.e6, kRowShift);
-        w[7] = Descale(o.o7, kRowShift);
-        w[5] = Descale(o.o5, kRowShift);
-        w[3] = Descale(o.o3, kRowShift);
-        w[1] = Descale(o.o1, kRowShift);
+        w[0] = o.e0 * (1 << kDctGuardBits);
+        w[4] = o.e4 * (1 << kDctGuardBits);
+        w[2] = Descale(o.e2, kDctRowShift);
+        w[6] = Descale(o.e6, kDctRowShift);
+        w[7] = Descale(o.o7, kDctRowShift);
+        w[5] = Descale(o.o5, kDctRowShift);
+        w[3] = Descale(o.o3, kDctRowShift);
+        w[1] = Descale(o.o1, kDctRowShift);
     }
     for (int j = 0; j < 8; ++j) {
         const int32_t *w = work + j;
         Outputs o = Butterfly(w[0], w[8], w[16], w[24], w[32], w[40], w[48], w[56]);
         int32_t *out = coefficients + j;
-        out[0] = Descale(o.e0, 2);
-        out[32] = Descale(o.e4, 2);
-        out[16] = Descale(o.e2, kColumnShift);
-        out[48] = Descale(o.e6, kColumnShift);
-        out[56] = Descale(o.o7, kColumnShift);
-        out[40] = Descale(o.o5, kColumnShift);
-        out[24] = Descale(o.o3, kColumnShift);
-        out[8] = Descale(o.o1, kColumnShift);
+        out[0] = Descale(o.e0, kDctGuardBits);
+        out[32] = Descale(o.e4, kDctGuardBits);
+        out[16] = Descale(o.e2, kDctColumnShift);
+        out[48] = Descale(o.e6, kDctColumnShift);
+        out[56] = Descale(o.o7, kDctColumnShift);
+        out[40] = Descale(o.o5, kDctColumnShift);
+        out[24] = Descale(o.o3, kDctColumnShift);
+        out[8] = Descale(o.o1, kDctColumnShift);
     }
 }

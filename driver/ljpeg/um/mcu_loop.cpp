@@ -5,42 +5,10 @@
 
 #include "mcu_loop.h"
 
-#include "forward_dct.h"
-#include "quantiser.h"
-#include "simd_support.h"
+#include "session_setup.h"
 #include "stream_headers.h"
 
 namespace {
-
-// The stages of one block in plain C++: DCT to 32-bit coefficients, then
-// division.
-void TransformScalar(const uint8_t *samples, const QuantTable *table, int16_t *quantised) {
-    int32_t coefficients[64];
-    ForwardDct(samples, coefficients);
-    Quantise(coefficients, table, quantised);
-}
-
-#if TRIVJPEG_X86
-// The same stages in SSE2: 16-bit coefficients, division by reciprocals.
-TRIVJPEG_SSE2 void TransformSse2(const uint8_t *samples, const QuantTable *table,
-                                 int16_t *quantised) {
-    int16_t coefficients[64];
-    ForwardDctSse2(samples, coefficients);
-    QuantiseSse2(coefficients, table, quantised);
-}
-
-// Two neighbouring blocks of one quantisation table at once: samples and
-// quantised hold 128 values each. Each stage clears the upper halves of the
-// vector registers before it returns (the compiler's vzeroupper), and
-// nothing here touches a vector register, so neither these calls nor the
-// SSE2 code around them pay for a switch between SSE and AVX states.
-TRIVJPEG_AVX2 void TransformPairAvx2(const uint8_t *samples, const QuantTable *table,
-                                     int16_t *quantised) {
-    int16_t coefficients[128];
-    ForwardDctPairAvx2(samples, coefficients);
-    QuantisePairAvx2(coefficients, table, quantised);
-}
-#endif
 
 // Transforms the blocks of one MCU; two neighbours that share a quantisation
 // table (Y with Y, Cb with Cr) go through the pair transform where there is
@@ -93,20 +61,4 @@ int32_t EncodeScan(EncoderSession *session) {
     if (!WriteSos(session)) return 0;
     SetMcuGeometry(session);
     return EncodeMcus(session);
-}
-
-BlockTransform ChoosePairTransform(uint32_t simdLevel) {
-#if TRIVJPEG_X86
-    if (simdLevel >= SimdAvx2) return TransformPairAvx2;
-#endif
-    (void)simdLevel;
-    return nullptr;
-}
-
-BlockTransform ChooseTransform(uint32_t simdLevel) {
-#if TRIVJPEG_X86
-    if (simdLevel >= SimdSse2) return TransformSse2;
-#endif
-    (void)simdLevel;
-    return TransformScalar;
 }

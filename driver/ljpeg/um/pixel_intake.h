@@ -28,7 +28,3 @@ int32_t FetchBgr24Avx2(EncoderSession *session, uint8_t *samples);
 int32_t FetchRgb32Avx2(EncoderSession *session, uint8_t *samples);
 int32_t FetchBgr32Avx2(EncoderSession *session, uint8_t *samples);
 #endif
-
-// The fetcher for a source format (bits per pixel 8, 16, 24 or 32; pixel
-// order 1 for blue first), its vector twin where the level allows one.
-McuFetcher ChooseFetcher(uint16_t bitsPerPixel, uint8_t pixelOrder, uint32_t simdLevel);

@@ -1,11 +1,10 @@
-// Session set-up and the JFIF stream around the scan. The segment order is
+// The JFIF stream around the scan. The segment order is
 // fixed: SOI, APP0, DHT, DQT, SOF0, SOS and the scan, EOI. The Huffman code
 // tables and the scaled quantisation tables are rebuilt on every call, in
 // WriteJpegStream's frame, from the constant tables below.
 
 #include "stream_headers.h"
 
-#include "chroma_reduction.h"
 #include "mcu_loop.h"
 #include "quantiser.h"
 
@@ -124,62 +123,10 @@ int32_t StepFailed(EncoderSession *session, uint16_t code) {
 
 }  // namespace
 
-int32_t SetUpSession(const JpegEncodeJob *job, const EncodeSetup *setup, EncoderSession *session) {
-    session->quality = setup->quality;
-    session->outputKind = setup->outputKind;
-    session->fetcher = setup->fetcher;
-    session->blockCoder = setup->blockCoder;
-    session->blockTransform = ChooseTransform(setup->simdLevel);
-    session->blockPairTransform = ChoosePairTransform(setup->simdLevel);
-    session->source->SetReadOrder(session->source, 1);
-    session->output->SetWriteOrder(session->output, 0);
-    session->sourceStart = session->source->position;
-    session->width = job->width;
-    session->height = job->height;
-
-    if (job->bitsPerPixel == 8) {
-        session->componentCount = 1;
-        session->mcuWidth = 8;
-        session->mcuHeight = 8;
-        session->chromaReducer = nullptr;
-    } else {
-        session->componentCount = 3;
-        switch (setup->subsampling) {
-            case Sub2x2:
-                session->mcuWidth = 16;
-                session->mcuHeight = 16;
-                break;
-            case Sub2x1:
-                session->mcuWidth = 16;
-                session->mcuHeight = 8;
-                break;
-            default:
-                session->mcuWidth = 8;
-                session->mcuHeight = 8;
-                break;
-        }
-        session->chromaReducer = ChooseReducer(setup->subsampling, setup->simdLevel);
-    }
-    // width is at most 65535 (ValidateJob), so width x 32 + 31 fits easily.
-    session->stride = (job->width * job->bitsPerPixel + 31) / 32 * 4;
-    return WriteJpegStream(session);
-}
-
 int32_t WriteJpegStream(EncoderSession *session) {
     // The scan codes with these until EOI, so they live in this frame.
     HuffmanCodeTable huffmanTables[4];
     QuantTable quantTables[2];
-
-    ComponentSpec *c = session->components;
-    if (session->componentCount == 1) {
-        c[0].hSampling = 1;
-        c[0].vSampling = 1;
-    } else {
-        c[0].hSampling = session->mcuWidth / 8;
-        c[0].vSampling = session->mcuHeight / 8;
-        c[1].hSampling = c[1].vSampling = 1;
-        c[2].hSampling = c[2].vSampling = 1;
-    }
 
     ByteStream *out = session->output;
     if (!out->WriteWord(out, 0xFFD8)) return 0;  // SOI has no step code
@@ -318,8 +265,6 @@ int32_t WriteDqt(EncoderSession *session, QuantTable tables[2]) {
 
 int32_t WriteSof0(EncoderSession *session) {
     ByteStream *out = session->output;
-    session->frameWidth = static_cast<uint16_t>(session->width);
-    session->frameHeight = static_cast<uint16_t>(session->height);
     uint32_t count = session->componentCount;
     if (!out->WriteWord(out, 0xFFC0) || !out->WriteWord(out, 8 + 3 * count) ||
         !out->WriteByte(out, 8) || !out->WriteWord(out, session->frameHeight) ||
@@ -354,17 +299,4 @@ int32_t WriteSos(EncoderSession *session) {
     }
     // One sequential scan: spectral selection 0 to 63, no approximation.
     return out->WriteByte(out, 0x00) && out->WriteByte(out, 0x3F) && out->WriteByte(out, 0x00);
-}
-
-void SetMcuGeometry(EncoderSession *session) {
-    session->frameWidth = static_cast<uint16_t>(session->width);
-    session->frameHeight = static_cast<uint16_t>(session->height);
-    session->mcuIndex = 0;
-    // At most 65535 / 8 rounded up = 8192 MCUs per row and per column, so the
-    // count fits 32 bits with room to spare.
-    session->mcusPerRow =
-        static_cast<uint16_t>((session->frameWidth + session->mcuWidth - 1) / session->mcuWidth);
-    session->mcuCount =
-        static_cast<uint32_t>((session->frameHeight + session->mcuHeight - 1) / session->mcuHeight) *
-        session->mcusPerRow;
 }

@@ -1,5 +1,6 @@
-// Session set-up and the JFIF stream: SOI, APP0, DHT, DQT, SOF0, the scan
-// and EOI, with the built-in tables they are derived from.
+// The JFIF stream: SOI, APP0, DHT, DQT, SOF0, the scan and EOI, with the
+// built-in tables they are derived from. The segment writers only write:
+// what they need of the session, SetUpSession (session_setup.h) has set.
 #pragma once
 
 #include <stdint.h>
@@ -27,7 +28,6 @@ inline constexpr uint8_t ZigZagOrder[64] = {
 };
 // clang-format on
 
-int32_t SetUpSession(const JpegEncodeJob *job, const EncodeSetup *setup, EncoderSession *session);
 int32_t WriteJpegStream(EncoderSession *session);
 int32_t WriteApp0(EncoderSession *session);
 int32_t WriteDht(EncoderSession *session, HuffmanCodeTable tables[4]);
@@ -37,4 +37,3 @@ void GenerateCodeWords(uint16_t *codes, const uint8_t *sizes);
 int32_t WriteDqt(EncoderSession *session, QuantTable tables[2]);
 int32_t WriteSof0(EncoderSession *session);
 int32_t WriteSos(EncoderSession *session);
-void SetMcuGeometry(EncoderSession *session);

@@ -1,5 +1,30 @@
-// Quantisation of two blocks of one table in AVX2, bit for bit QuantiseSse2
-// on each: the arithmetic of QuantiseByReciprocal (quantiser.h), sixteen
+// The quantiser's x86 twins, each lane the arithmetic of
+// QuantiseByReciprocal (quantiser.h) by the table PrepareQuantTable fills.
+
+#include <immintrin.h>
+
+#include "quantiser.h"
+
+// SSE2: eight lanes at a time. Signed products round towards minus infinity,
+// which is what lets the lanes divide without taking magnitudes and signs
+// apart.
+TRIVJPEG_SSE2 void QuantiseSse2(const int16_t *coefficients, const QuantTable *table,
+                                int16_t *quantised) {
+    const __m128i *in = reinterpret_cast<const __m128i *>(coefficients);
+    const __m128i *reciprocal = reinterpret_cast<const __m128i *>(table->reciprocal);
+    const __m128i *shiftFactor = reinterpret_cast<const __m128i *>(table->shiftFactor);
+    __m128i *out = reinterpret_cast<__m128i *>(quantised);
+    const __m128i one = _mm_set1_epi16(1);
+#pragma GCC unroll 8
+    for (int i = 0; i < 8; ++i) {
+        __m128i x = _mm_loadu_si128(in + i);
+        __m128i p = _mm_adds_epi16(_mm_mulhi_epi16(x, _mm_loadu_si128(reciprocal + i)), x);
+        __m128i y = _mm_mulhi_epi16(p, _mm_loadu_si128(shiftFactor + i));
+        _mm_storeu_si128(out + i, _mm_srai_epi16(_mm_add_epi16(y, one), 1));
+    }
+}
+
+// AVX2: two blocks of one table, bit for bit QuantiseSse2 on each, sixteen
 // lanes at a time.
 //
 // Its last three steps (multiply by f, add 1, halve) take one rounding
@@ -16,12 +41,6 @@
 // fetches. Coefficients come in and quotients go out 16 bytes (one row of
 // one block) at a time: that is how the pair DCT stores its rows and how the
 // block coder reads them, so every load is forwarded from a single store.
-
-#include <immintrin.h>
-
-#include "quantiser.h"
-
-#if TRIVJPEG_X86
 
 TRIVJPEG_AVX2 void QuantisePairAvx2(const int16_t *coefficients, const QuantTable *table,
                                     int16_t *quantised) {
@@ -43,5 +62,3 @@ TRIVJPEG_AVX2 void QuantisePairAvx2(const int16_t *coefficients, const QuantTabl
         _mm_storeu_si128(out1 + r, _mm256_extracti128_si256(y, 1));
     }
 }
-
-#endif

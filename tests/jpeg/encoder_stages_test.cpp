@@ -1,0 +1,94 @@
+// The choice of stage functions: without vector instructions every call
+// gets the plain stages for its depth, pixel order and subsampling, and at
+// every level this processor has, the block transforms the encoder chooses
+// give the plain transform's quotients. (The fetchers, reducers, coders and
+// kernels are pinned to their plain originals by their own stage tests,
+// which take them from the same choice.)
+
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <random>
+
+#include "chroma_reduction.h"
+#include "encoder_stages.h"
+#include "entropy_coder.h"
+#include "pixel_intake.h"
+#include "quantiser.h"
+#include "session_fixture.h"
+
+namespace {
+
+// The plain fetchers by bytes per pixel, red first and blue first.
+const McuFetcher kRedFirst[] = {FetchGray8, FetchRgb16, FetchRgb24, FetchRgb32};
+const McuFetcher kBlueFirst[] = {FetchGray8, FetchBgr16, FetchBgr24, FetchBgr32};
+
+McuFetcher PlainFetcher(uint16_t bits, bool blueFirst) {
+    return (blueFirst ? kBlueFirst : kRedFirst)[bits / 8 - 1];
+}
+
+TEST(ChooseStages, PlainStagesWithoutVectorInstructions) {
+    const ChromaReducer reducers[] = {Reduce2x2, Reduce2x1, ReduceNone};
+    for (uint16_t bits : {8, 16, 24, 32}) {
+        for (uint8_t order : {0, 1, 2, 255}) {
+            for (uint8_t subsampling : {Sub2x2, Sub2x1, SubNone}) {
+                EncoderStages s = ChooseStages(SimdNone, bits, order, subsampling);
+                SCOPED_TRACE(testing::Message() << bits << " bpp, order " << int{order});
+                EXPECT_EQ(s.fetcher, PlainFetcher(bits, order == 1));
+                EXPECT_EQ(s.chromaReducer, bits == 8 ? nullptr : reducers[subsampling]);
+                EXPECT_EQ(s.blockTransform, &TransformBlock);
+                EXPECT_EQ(s.blockPairTransform, nullptr);
+                EXPECT_EQ(s.blockCoder, &CodeBlock);
+            }
+        }
+    }
+}
+
+// Grey and the 16-bit formats have no vector fetcher; grey never a reducer.
+TEST(ChooseStages, EveryLevelKeepsWhatHasNoTwin) {
+    for (uint32_t level : jpegtest::kSimdLevels) {
+        for (uint8_t order : {0, 1}) {
+            EXPECT_EQ(ChooseStages(level, 8, order, Sub2x2).fetcher, &FetchGray8);
+            EXPECT_EQ(ChooseStages(level, 8, order, Sub2x2).chromaReducer, nullptr);
+            EXPECT_EQ(ChooseStages(level, 16, order, SubNone).fetcher, PlainFetcher(16, order));
+        }
+    }
+}
+
+// The chosen transforms, one block or two neighbours at a time, against the
+// plain one at qualities whose divisors run from 8 (every bit of the
+// coefficient kept) to 2040.
+TEST(ChooseStages, ChosenTransformsGiveThePlainQuotients) {
+    std::mt19937 random(5);
+    for (uint32_t level : jpegtest::kSimdLevels) {
+        if (!jpegtest::SimdLevelAvailable(level)) continue;
+        SCOPED_TRACE(jpegtest::SimdLevelName(level));
+        EncoderStages s = ChooseStages(level, 24, 0, Sub2x2);
+        for (int entry : {1, 2, 16, 99, 255}) {
+            QuantTable table{};
+            for (int i = 0; i < 64; ++i) {
+                table.divisors[i] = static_cast<uint16_t>(8 * (1 + (entry + 37 * i) % 255));
+            }
+            PrepareQuantTable(&table);
+            for (int round = 0; round < 500; ++round) {
+                // Odd rounds of 0 and 255 only, which push every pass furthest.
+                uint8_t samples[128];
+                for (uint8_t &v : samples) {
+                    v = static_cast<uint8_t>(round & 1 ? (random() & 1) * 255 : random());
+                }
+                int16_t want[128], got[128];
+                TransformBlock(samples, &table, want);
+                TransformBlock(samples + 64, &table, want + 64);
+                s.blockTransform(samples, &table, got);
+                s.blockTransform(samples + 64, &table, got + 64);
+                ASSERT_EQ(memcmp(got, want, sizeof got), 0) << "divisor entry " << entry;
+                if (!s.blockPairTransform) continue;
+                s.blockPairTransform(samples, &table, got);
+                ASSERT_EQ(memcmp(got, want, sizeof got), 0) << "pair, divisor entry " << entry;
+            }
+        }
+    }
+}
+
+}  // namespace
