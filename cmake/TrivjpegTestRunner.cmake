@@ -1,10 +1,16 @@
-# Decides how the tests of a 32-bit x86 Linux build are started. Many x86-64
-# kernels run i386 programs directly; others lack IA-32 emulation and answer
-# "Exec format error". A tiny program is built and started to find out; if it
-# does not run, tests go through qemu-i386 (Debian package qemu-user).
+# Decides how the tests of a Linux build for another processor are started.
+#
+# A 32-bit x86 Linux build is no cross build for CMake. Many x86-64 kernels
+# run i386 programs directly; others lack IA-32 emulation and answer "Exec
+# format error". A tiny program is built and started to find out; if it does
+# not run, tests go through qemu-i386 (Debian package qemu-user).
 #
 # TRIVJPEG_FORCE_QEMU=ON skips the probe and uses qemu-i386 regardless, so the
 # emulated path can be exercised on a machine that runs i386 natively.
+#
+# A cross build for another Linux processor (the aarch64 preset) always runs
+# its programs under qemu-PROCESSOR, pointed (-L) at the root that holds the
+# target's dynamic loader and C library.
 #
 # Sets CMAKE_CROSSCOMPILING_EMULATOR, which initialises the
 # CROSSCOMPILING_EMULATOR property of executables created afterwards; add_test
@@ -13,7 +19,7 @@
 option(TRIVJPEG_FORCE_QEMU "Run the tests of an i386 Linux build under qemu-i386" OFF)
 
 if(CMAKE_SYSTEM_NAME STREQUAL "Linux" AND CMAKE_SIZEOF_VOID_P EQUAL 4
-   AND NOT CMAKE_CROSSCOMPILING_EMULATOR)
+   AND NOT CMAKE_CROSSCOMPILING AND NOT CMAKE_CROSSCOMPILING_EMULATOR)
     set(probe_dir ${CMAKE_BINARY_DIR}/CMakeFiles/i386-probe)
     file(WRITE ${probe_dir}/probe.c "int main(void) { return sizeof(void *) == 4 ? 0 : 1; }\n")
     if(TRIVJPEG_FORCE_QEMU)
@@ -48,4 +54,23 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Linux" AND CMAKE_SIZEOF_VOID_P EQUAL 4
                            "${probe_run_result}); tests run under ${TRIVJPEG_QEMU_I386}")
         endif()
     endif()
+endif()
+
+if(CMAKE_CROSSCOMPILING AND CMAKE_SYSTEM_NAME STREQUAL "Linux"
+   AND NOT CMAKE_CROSSCOMPILING_EMULATOR)
+    find_program(TRIVJPEG_QEMU_USER qemu-${CMAKE_SYSTEM_PROCESSOR})
+    if(NOT TRIVJPEG_QEMU_USER)
+        message(FATAL_ERROR "qemu-${CMAKE_SYSTEM_PROCESSOR} not found; install qemu-user "
+                            "(scripts/setup does)")
+    endif()
+    if(CMAKE_SYSROOT)
+        set(target_root ${CMAKE_SYSROOT})
+    elseif(CMAKE_FIND_ROOT_PATH)
+        list(GET CMAKE_FIND_ROOT_PATH 0 target_root)
+    else()
+        message(FATAL_ERROR "the toolchain file names no target root (CMAKE_SYSROOT or "
+                            "CMAKE_FIND_ROOT_PATH) for qemu-${CMAKE_SYSTEM_PROCESSOR} -L")
+    endif()
+    set(CMAKE_CROSSCOMPILING_EMULATOR ${TRIVJPEG_QEMU_USER} -L ${target_root})
+    message(STATUS "${CMAKE_SYSTEM_PROCESSOR} tests run under ${TRIVJPEG_QEMU_USER} -L ${target_root}")
 endif()
