@@ -1,12 +1,9 @@
-// Processor feature detection for the vector twins of the stages.
+// The vector level of each call: what the processor offers (detected once,
+// simd_support_x86.cpp on x86), capped by the tests' limit.
 
 #include "simd_support.h"
 
 #include <atomic>
-
-#if TRIVJPEG_X86
-#include <cpuid.h>
-#endif
 
 namespace {
 
@@ -16,39 +13,12 @@ constexpr uint32_t kUnknown = 0xFFFFFFFFu;
 std::atomic<uint32_t> detectedLevel{kUnknown};
 std::atomic<uint32_t> levelLimit{SimdAvx2};
 
-uint32_t Detect() {
-#if TRIVJPEG_X86
-    unsigned a, b, c, d;
-    // __get_cpuid also checks, on i386, that the processor has CPUID at all.
-    if (!__get_cpuid(1, &a, &b, &c, &d)) return SimdNone;
-    if (!(d & bit_SSE2)) return SimdNone;
-    if (!(c & bit_SSSE3)) return SimdSse2;
-    unsigned c1 = c;
-    // AVX2 needs the processor's support and the system's: the operating
-    // system must save the YMM registers (OSXSAVE, then XCR0 bits 1 and 2).
-    bool osSavesYmm = false;
-    if ((c & bit_OSXSAVE) && (c & bit_AVX)) {
-        unsigned lo, hi;
-        __asm__ volatile("xgetbv" : "=a"(lo), "=d"(hi) : "c"(0));
-        osSavesYmm = (lo & 6) == 6;
-    }
-    if (osSavesYmm && __get_cpuid_max(0, nullptr) >= 7) {
-        __cpuid_count(7, 0, a, b, c, d);
-        bool popcnt = c1 & bit_POPCNT;
-        if (popcnt && (b & bit_AVX2) && (b & bit_BMI) && (b & bit_BMI2)) return SimdAvx2;
-    }
-    return SimdSsse3;
-#else
-    return SimdNone;
-#endif
-}
-
 }  // namespace
 
 uint32_t SimdLevelInUse() {
     uint32_t level = detectedLevel.load(std::memory_order_relaxed);
     if (level == kUnknown) {
-        level = Detect();
+        level = DetectSimdLevel();
         detectedLevel.store(level, std::memory_order_relaxed);
     }
     uint32_t limit = levelLimit.load(std::memory_order_relaxed);
@@ -56,3 +26,8 @@ uint32_t SimdLevelInUse() {
 }
 
 void LimitSimdLevel(uint32_t level) { levelLimit.store(level, std::memory_order_relaxed); }
+
+#if !TRIVJPEG_X86
+// Elsewhere the plain stages are all there is.
+uint32_t DetectSimdLevel() { return SimdNone; }
+#endif

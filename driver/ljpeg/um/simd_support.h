@@ -19,6 +19,10 @@ enum SimdLevel : uint32_t {
 // support, capped by LimitSimdLevel.
 uint32_t SimdLevelInUse();
 
+// What the processor and the operating system support, asked each time
+// (SimdLevelInUse keeps the answer): SimdNone on every target but x86.
+uint32_t DetectSimdLevel();
+
 // Caps the level for the whole process (SimdAvx2 lifts the cap). For tests,
 // which pin each vector twin to its scalar original.
 void LimitSimdLevel(uint32_t level);

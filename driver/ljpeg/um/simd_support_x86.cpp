@@ -1,0 +1,28 @@
+// What the x86 processor and its operating system offer the vector twins.
+
+#include <cpuid.h>
+
+#include "simd_support.h"
+
+uint32_t DetectSimdLevel() {
+    unsigned a, b, c, d;
+    // __get_cpuid also checks, on i386, that the processor has CPUID at all.
+    if (!__get_cpuid(1, &a, &b, &c, &d)) return SimdNone;
+    if (!(d & bit_SSE2)) return SimdNone;
+    if (!(c & bit_SSSE3)) return SimdSse2;
+    unsigned c1 = c;
+    // AVX2 needs the processor's support and the system's: the operating
+    // system must save the YMM registers (OSXSAVE, then XCR0 bits 1 and 2).
+    bool osSavesYmm = false;
+    if ((c & bit_OSXSAVE) && (c & bit_AVX)) {
+        unsigned lo, hi;
+        __asm__ volatile("xgetbv" : "=a"(lo), "=d"(hi) : "c"(0));
+        osSavesYmm = (lo & 6) == 6;
+    }
+    if (osSavesYmm && __get_cpuid_max(0, nullptr) >= 7) {
+        __cpuid_count(7, 0, a, b, c, d);
+        bool popcnt = c1 & bit_POPCNT;
+        if (popcnt && (b & bit_AVX2) && (b & bit_BMI) && (b & bit_BMI2)) return SimdAvx2;
+    }
+    return SimdSsse3;
+}
