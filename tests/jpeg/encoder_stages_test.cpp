@@ -24,15 +24,19 @@ namespace {
 const McuFetcher kRedFirst[] = {FetchGray8, FetchRgb16, FetchRgb24, FetchRgb32};
 const McuFetcher kBlueFirst[] = {FetchGray8, FetchBgr16, FetchBgr24, FetchBgr32};
 
+constexpr uint16_t kDepths[] = {8, 16, 24, 32};
+constexpr uint8_t kOrders[] = {0, 1, 2, 255};
+constexpr uint8_t kSubsamplings[] = {Sub2x2, Sub2x1, SubNone};
+
 McuFetcher PlainFetcher(uint16_t bits, bool blueFirst) {
     return (blueFirst ? kBlueFirst : kRedFirst)[bits / 8 - 1];
 }
 
 TEST(ChooseStages, PlainStagesWithoutVectorInstructions) {
     const ChromaReducer reducers[] = {Reduce2x2, Reduce2x1, ReduceNone};
-    for (uint16_t bits : {8, 16, 24, 32}) {
-        for (uint8_t order : {0, 1, 2, 255}) {
-            for (uint8_t subsampling : {Sub2x2, Sub2x1, SubNone}) {
+    for (uint16_t bits : kDepths) {
+        for (uint8_t order : kOrders) {
+            for (uint8_t subsampling : kSubsamplings) {
                 EncoderStages s = ChooseStages(SimdNone, bits, order, subsampling);
                 SCOPED_TRACE(testing::Message() << bits << " bpp, order " << int{order});
                 EXPECT_EQ(s.fetcher, PlainFetcher(bits, order == 1));
@@ -48,10 +52,10 @@ TEST(ChooseStages, PlainStagesWithoutVectorInstructions) {
 // Grey and the 16-bit formats have no vector fetcher; grey never a reducer.
 TEST(ChooseStages, EveryLevelKeepsWhatHasNoTwin) {
     for (uint32_t level : jpegtest::kSimdLevels) {
-        for (uint8_t order : {0, 1}) {
+        for (uint8_t order : kOrders) {
             EXPECT_EQ(ChooseStages(level, 8, order, Sub2x2).fetcher, &FetchGray8);
             EXPECT_EQ(ChooseStages(level, 8, order, Sub2x2).chromaReducer, nullptr);
-            EXPECT_EQ(ChooseStages(level, 16, order, SubNone).fetcher, PlainFetcher(16, order));
+            EXPECT_EQ(ChooseStages(level, 16, order, SubNone).fetcher, PlainFetcher(16, order == 1));
         }
     }
 }
