@@ -20,27 +20,27 @@
 
 namespace {
 
-// The plain fetchers by bytes per pixel, red first and blue first.
-const McuFetcher kRedFirst[] = {FetchGray8, FetchRgb16, FetchRgb24, FetchRgb32};
-const McuFetcher kBlueFirst[] = {FetchGray8, FetchBgr16, FetchBgr24, FetchBgr32};
-
-constexpr uint16_t kDepths[] = {8, 16, 24, 32};
+// The plain fetcher of each depth, red first and blue first.
+struct PlainFetchers {
+    uint16_t bits;
+    McuFetcher redFirst, blueFirst;
+};
+const PlainFetchers kPlain[] = {{8, FetchGray8, FetchGray8},
+                                {16, FetchRgb16, FetchBgr16},
+                                {24, FetchRgb24, FetchBgr24},
+                                {32, FetchRgb32, FetchBgr32}};
 constexpr uint8_t kOrders[] = {0, 1, 2, 255};
 constexpr uint8_t kSubsamplings[] = {Sub2x2, Sub2x1, SubNone};
 
-McuFetcher PlainFetcher(uint16_t bits, bool blueFirst) {
-    return (blueFirst ? kBlueFirst : kRedFirst)[bits / 8 - 1];
-}
-
 TEST(ChooseStages, PlainStagesWithoutVectorInstructions) {
     const ChromaReducer reducers[] = {Reduce2x2, Reduce2x1, ReduceNone};
-    for (uint16_t bits : kDepths) {
+    for (const PlainFetchers &p : kPlain) {
         for (uint8_t order : kOrders) {
             for (uint8_t subsampling : kSubsamplings) {
-                EncoderStages s = ChooseStages(SimdNone, bits, order, subsampling);
-                SCOPED_TRACE(testing::Message() << bits << " bpp, order " << int{order});
-                EXPECT_EQ(s.fetcher, PlainFetcher(bits, order == 1));
-                EXPECT_EQ(s.chromaReducer, bits == 8 ? nullptr : reducers[subsampling]);
+                EncoderStages s = ChooseStages(SimdNone, p.bits, order, subsampling);
+                SCOPED_TRACE(testing::Message() << p.bits << " bpp, order " << int{order});
+                EXPECT_EQ(s.fetcher, order == 1 ? p.blueFirst : p.redFirst);
+                EXPECT_EQ(s.chromaReducer, p.bits == 8 ? nullptr : reducers[subsampling]);
                 EXPECT_EQ(s.blockTransform, &TransformBlock);
                 EXPECT_EQ(s.blockPairTransform, nullptr);
                 EXPECT_EQ(s.blockCoder, &CodeBlock);
@@ -55,7 +55,8 @@ TEST(ChooseStages, EveryLevelKeepsWhatHasNoTwin) {
         for (uint8_t order : kOrders) {
             EXPECT_EQ(ChooseStages(level, 8, order, Sub2x2).fetcher, &FetchGray8);
             EXPECT_EQ(ChooseStages(level, 8, order, Sub2x2).chromaReducer, nullptr);
-            EXPECT_EQ(ChooseStages(level, 16, order, SubNone).fetcher, PlainFetcher(16, order == 1));
+            EXPECT_EQ(ChooseStages(level, 16, order, SubNone).fetcher,
+                      order == 1 ? &FetchBgr16 : &FetchRgb16);
         }
     }
 }
