@@ -75,7 +75,7 @@ constexpr int kRowOffsetE6 = (kE6Tmp13 - 1) / 2;
 constexpr int kRowOffsetZ3 = (kZ3z4 - 1) / 2;  // O7 and O3
 constexpr int kRowOffsetZ4 = (kZ4z4 - 1) / 2;  // O1 and O5
 constexpr int kRowOffsetDc = (1 << kDctGuardBits) * 8 * 128;
-static_assert(kE2Tmp13 % 2 && kE6Tmp13 % 2 && kZ3z4 % 2 && kZ4z4 % 2,
+static_assert(kE2Tmp13 % 2 == 1 && kE6Tmp13 % 2 == 1 && kZ3z4 % 2 == 1 && kZ4z4 % 2 == 1,
               "the row offsets need odd constants");
 // clang-format off
 constexpr int kRowOffsets[8] = {kRowOffsetDc, kRowOffsetZ4, kRowOffsetE2, kRowOffsetZ3,
@@ -149,8 +149,7 @@ alignas(16) constexpr int16_t kDcTerms[8] = {DcTerm(0), DcTerm(1), DcTerm(2), Dc
 // clang-format on
 
 // --- 128-bit registers, SSE2: one block.
-#pragma GCC push_options
-#pragma GCC target("sse2")
+TRIVJPEG_TARGET_BEGIN("sse2")
 namespace xmm {
 TRIVJPEG_DCT_LANE_OPERATIONS(, 128)
 
@@ -167,11 +166,10 @@ TRIVJPEG_DCT_LANE_OPERATIONS(, 128)
 
 #include "forward_dct_vector.h"
 }  // namespace xmm
-#pragma GCC pop_options
+TRIVJPEG_TARGET_END
 
 // --- 256-bit registers, AVX2: block 0 in the low halves, block 1 in the high.
-#pragma GCC push_options
-#pragma GCC target("avx2")
+TRIVJPEG_TARGET_BEGIN("avx2")
 namespace ymm {
 TRIVJPEG_DCT_LANE_OPERATIONS(256, 256)
 
@@ -196,7 +194,7 @@ TRIVJPEG_DCT_LANE_OPERATIONS(256, 256)
 
 #include "forward_dct_vector.h"
 }  // namespace ymm
-#pragma GCC pop_options
+TRIVJPEG_TARGET_END
 
 #undef TRIVJPEG_DCT_LANE_OPERATIONS
 

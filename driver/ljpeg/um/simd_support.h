@@ -34,6 +34,17 @@ void LimitSimdLevel(uint32_t level);
 #define TRIVJPEG_SSE2  __attribute__((target("sse2")))
 #define TRIVJPEG_SSSE3 __attribute__((target("sse2,ssse3")))
 #define TRIVJPEG_AVX2  __attribute__((target("sse2,ssse3,avx2,bmi,bmi2,popcnt")))
+// The same for every function between BEGIN and END, templates included: a
+// body shared by several instruction sets is compiled under each of them.
+#if defined(__clang__)
+#define TRIVJPEG_TARGET_BEGIN(isa) \
+    _Pragma(TRIVJPEG_STRING(clang attribute push(__attribute__((target(isa))), apply_to = function)))
+#define TRIVJPEG_TARGET_END _Pragma("clang attribute pop")
+#else
+#define TRIVJPEG_TARGET_BEGIN(isa) _Pragma("GCC push_options") _Pragma(TRIVJPEG_STRING(GCC target(isa)))
+#define TRIVJPEG_TARGET_END _Pragma("GCC pop_options")
+#endif
+#define TRIVJPEG_STRING(x) #x
 #else
 #define TRIVJPEG_X86 0
 #endif
