@@ -13,13 +13,15 @@
 #include "encoder_session.h"
 #include "encoder_stages.h"
 #include "entropy_coder.h"
+#include "entropy_coder_direct.h"
 #include "session_fixture.h"
 #include "stream_headers.h"
 
 namespace {
 
-// The room below which a block goes through the staged calls.
-constexpr uint32_t kDirectRoom = 418;
+// The room below which a block goes through the staged calls: the most any
+// block of int16 values could complete.
+constexpr uint32_t kDirectRoom = 512;
 
 struct Lcg {
     uint32_t state;
@@ -201,6 +203,115 @@ TEST(BlockCoder, LargestBlockFitsTheDirectRoom) {
     for (const auto &block : worst) {
         Coded c = CodeAll({block}, CodeBlock, true, 7, 0, kDirectRoom);
         EXPECT_LE(c.bytes.size(), kDirectRoom);
+    }
+}
+
+// Blocks no quantised 8-bit image gives: an AC category of 11 or more (the
+// tables have no code for it), up to -32768 after runs that would carry the
+// symbol into the next run's codes or past the table, and DC differences of
+// category 12 and 16. Each must fail its call without touching anything past
+// the buffer's capacity, whichever way it is coded, and complete nothing of
+// the block (the staged calls: nothing past the DC call before it).
+TEST(BlockCoder, BlocksTheTablesCannotCodeFailInsideTheirBuffers) {
+    struct Forged {
+        const char *what;
+        int zigzag;  // where the value goes (0: the DC)
+        int16_t value;
+        int16_t predictor;
+    };
+    const Forged forged[] = {
+        {"AC 1024", 1, 1024, 0},
+        {"AC -1024 last", 63, -1024, 0},
+        {"AC -32768 after 14 zeros", 15, -32768, 0},
+        {"AC -32768 after 15 zeros", 16, -32768, 0},
+        {"AC 32767", 5, 32767, 0},
+        {"DC difference 2048", 0, 1024, -1024},
+        {"DC difference -65535", 0, -32768, 32767},
+    };
+    for (uint32_t level : jpegtest::kSimdLevels) {
+        if (!jpegtest::SimdLevelAvailable(level)) continue;
+        const BlockCoder coder = ChooseStages(level, 24, 0, Sub2x2).blockCoder;
+        for (const Forged &f : forged) {
+            // Direct, at exactly the reserve; staged, with room to spare for
+            // a valid block; counted.
+            for (uint32_t room : {kDirectRoom, 200u, 0u}) {
+                SCOPED_TRACE(testing::Message() << jpegtest::SimdLevelName(level) << ", " << f.what
+                                                << ", room " << room);
+                std::vector<int16_t> block(64, 3);
+                block[ZigZagOrder[f.zigzag]] = f.value;
+                for (int k = 1; k < f.zigzag && f.zigzag > 1; ++k) {
+                    if (f.zigzag - k <= 15) block[ZigZagOrder[k]] = 0;
+                }
+                std::vector<uint8_t> memory(room + 64, 0xA5);
+                ByteStream out{};
+                if (room) {
+                    InitMemoryStream(&out, room, memory.data(), nullptr);
+                } else {
+                    InitSizeCounter(&out, nullptr);
+                }
+                out.bitCount = 3;
+                out.bitBuffer = 0xA0;
+                CoderRig rig(&out, room ? OutputMemory : OutputCount);
+                rig.session.components[0].dcPredictor = f.predictor;
+                EXPECT_EQ(coder(&rig.session, &rig.session.components[0], block.data()), 0);
+                if (room != 200 || f.zigzag == 0) {
+                    EXPECT_EQ(out.position, 0u);
+                    EXPECT_EQ(out.bitCount, 3u);
+                    EXPECT_EQ(out.bitBuffer, 0xA0u);
+                }
+                EXPECT_EQ(rig.status, StatusBase);
+                for (uint32_t i = room; i < memory.size(); ++i) ASSERT_EQ(memory[i], 0xA5) << i;
+            }
+        }
+    }
+}
+
+// A staged call that does not fit completes nothing: position beyond size
+// (in memory), the pending bits as they were, and no status code of its
+// own; near 2^32 - 1 the in-memory call stops the position at 2^32 - 1 and
+// the counting one reports the bound, neither wrapping around.
+TEST(BlockCoder, StagedCallsThatDoNotFitLeaveTheStreamAsItWas) {
+    struct Case {
+        const char *what;
+        bool encode;
+        uint32_t size, position;
+        uint32_t wantPosition;
+        uint16_t wantStatus;
+    };
+    const Case cases[] = {
+        {"past the capacity", true, 40, 30, 0, StatusBase},
+        {"past 2^32 - 1 in memory", true, 0xFFFFFFFFu, 0xFFFFFFFEu, 0xFFFFFFFFu, StatusBase},
+        {"past 2^32 - 1 counted", false, 0xFFFFFFFEu, 0xFFFFFFFEu, 0xFFFFFFFEu,
+         StatusBase | StatusStreamBound},
+    };
+    std::vector<int16_t> busy(64);
+    for (int i = 0; i < 64; ++i) busy[i] = static_cast<int16_t>(i % 2 ? 300 - i : i - 500);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<uint8_t> memory(64, 0xA5);
+        uint16_t status = StatusBase;
+        ByteStream out{};
+        if (c.encode) {
+            InitMemoryStream(&out, c.size, memory.data(), &status);
+        } else {
+            InitSizeCounter(&out, &status);
+            out.size = c.size;
+        }
+        out.position = c.position;
+        out.bitCount = 5;
+        out.bitBuffer = 0x58;
+        CoderRig rig(&out, c.encode ? OutputMemory : OutputCount);
+        rig.session.status = &status;
+        EXPECT_EQ(coder::CodeAc(&rig.session, rig.session.components[0].acTable, busy.data()), 0);
+        if (c.wantPosition) {
+            EXPECT_EQ(out.position, c.wantPosition);
+        } else {
+            EXPECT_GT(out.position, out.size);
+        }
+        EXPECT_EQ(out.bitCount, 5u);
+        EXPECT_EQ(out.bitBuffer, 0x58u);
+        EXPECT_EQ(status, c.wantStatus);
+        for (size_t i = 0; i < memory.size(); ++i) ASSERT_EQ(memory[i], 0xA5) << i;
     }
 }
 

@@ -22,16 +22,17 @@
 namespace coder {
 namespace {
 
-// Worst case of one call. An AC call codes at most 63 nonzero values, each a
-// code of at most 16 bits and at most 10 value bits (|value| <= 1020); a
-// zero run only replaces 16 values by one ZRL code, and EOB follows only a
-// block with a zero, so 63 x 26 = 1638 bits is the most. With up to 7 bits
-// pending on entry that completes at most (7 + 1638) / 8 = 205 bytes, and
-// each may be followed by a stuffed 0x00: 410 bytes. A DC call needs far less
-// (7 + 16 + 11 bits: 4 bytes, 8 with stuffing).
-constexpr uint32_t kMaxCallBits = 7 + 63 * (16 + 10);
+// Worst case of one call, whatever the block holds. An AC call codes at most
+// 63 nonzero values, each a code of at most 16 bits and at most 16 value
+// bits (entropy_coder_direct.h); a zero run only replaces 16 values by one
+// ZRL code, and EOB follows only a block with a zero, so 63 x 32 = 2016 bits
+// is the most. With up to 7 bits pending on entry that completes at most
+// (7 + 2016) / 8 = 252 bytes, and each may be followed by a stuffed 0x00:
+// 504 bytes. (Valid blocks, with at most 10 value bits, need 410.) A DC call
+// needs far less (7 + 16 + 16 bits: 4 bytes, 8 with stuffing).
+constexpr uint32_t kMaxCallBits = 7 + 63 * (kMaxCodeLength + kMaxCategory);
 constexpr uint32_t kStagingSize = 2 * (kMaxCallBits / 8);
-static_assert(kStagingSize == 410);
+static_assert(kStagingSize == 504);
 
 // The bits of one call, left-aligned in a 64-bit register: bit 63 is the
 // next bit of the byte being assembled. Holding at most 7 + 16 bits between
@@ -104,6 +105,7 @@ int32_t CodeDc(EncoderSession *session, const HuffmanCodeTable *table, int32_t d
     BitPacker p;
     StartCall(&p, session->output);
     uint32_t s = CategoryOf(difference);
+    if (s > kMaxDcCategory) return 0;  // no code for it
     Emit(&p, table->code[s], table->codeLength[s]);
     Emit(&p, ValueField(difference, s), s);
     return FinishCall(session, &p);
@@ -121,7 +123,8 @@ int32_t CodeAc(EncoderSession *session, const HuffmanCodeTable *table, const int
         }
         for (; run > 15; run -= 16) Emit(&p, table->code[0xF0], table->codeLength[0xF0]);
         uint32_t s = CategoryOfNonzero(y);
-        uint32_t symbol = run * 16 + s;
+        if (s > kMaxAcCategory) return 0;  // no code for it
+        uint32_t symbol = AcSymbol(run, s);
         Emit(&p, table->code[symbol], table->codeLength[symbol]);
         Emit(&p, ValueField(y, s), s);
         run = 0;

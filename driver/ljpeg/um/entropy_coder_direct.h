@@ -32,6 +32,31 @@ inline uint32_t ValueField(int32_t y, uint32_t category) {
     return (static_cast<uint32_t>(y) + static_cast<uint32_t>(y >> 31)) & ((1u << category) - 1);
 }
 
+// The coders' bounds hold for any block whatever its values, so that no
+// coefficient can take them outside their buffers:
+// - every code length is at most 16, and 0 for a symbol no table lists
+//   (WriteDht fills every entry);
+// - an int16 coefficient, or the difference of two, has a category of at
+//   most 16, and the symbol (run x 16 + category) is taken modulo 256, so
+//   every lookup stays inside the 256 entries.
+// A block whose coefficients the tables cannot code (a category above
+// these, which a quantised block of 8-bit samples never has: |AC| <= 1020,
+// |DC difference| <= 2040) fails its call, with nothing completed.
+constexpr uint32_t kMaxCodeLength = 16;
+constexpr uint32_t kMaxCategory = 16;
+constexpr uint32_t kMaxAcCategory = 10;
+constexpr uint32_t kMaxDcCategory = 11;
+
+// Sets the top bit of *over when a category exceeds limit (the difference
+// wraps); a category within it leaves the top bit alone.
+inline void NoteCategory(uint32_t *over, uint32_t category, uint32_t limit) {
+    *over |= limit - category;
+}
+inline bool CategoryOver(uint32_t over) { return (over >> 31) != 0; }
+
+// The symbol of a run of zeros and a category, inside the table.
+inline uint32_t AcSymbol(uint32_t run, uint32_t category) { return (run * 16 + category) & 0xFF; }
+
 // The staged calls (entropy_coder.cpp): one DC difference, the AC
 // coefficients of one block; each fails, writing nothing, where it does not
 // fit.
@@ -40,13 +65,16 @@ int32_t CodeAc(EncoderSession *session, const HuffmanCodeTable *table, const int
 
 // --- Direct coding ---------------------------------------------------------
 
-// The most one block can complete: 7 pending bits, a DC code and value of at
-// most 16 + 11 bits, the AC calls' 1638 bits; each byte possibly stuffed.
-constexpr uint32_t kMaxBlockBytes = 2 * ((7 + 27 + 63 * (16 + 10)) / 8);
-static_assert(kMaxBlockBytes == 418);
+// The most one block can complete, whatever its values: 7 pending bits, then
+// a code and value bits for the DC and each of the 63 AC coefficients, each
+// at most 16 + 16 bits (a ZRL or EOB code stands for zeros, which have no
+// code of their own); each byte possibly stuffed. Valid blocks need less
+// (418 bytes), but the reserve does not rest on the values being valid.
+constexpr uint32_t kMaxBlockBytes = 2 * ((7 + 64 * (kMaxCodeLength + kMaxCategory)) / 8);
+static_assert(kMaxBlockBytes == 512);
 
 // The bits of one block, right-aligned: the low `count` bits of `bits` are
-// pending, the oldest highest. A put adds at most 27 bits to fewer than 32,
+// pending, the oldest highest. A put adds at most 32 bits to fewer than 32,
 // so nothing pending is ever shifted out.
 struct DirectWriter {
     uint64_t bits;
@@ -146,8 +174,10 @@ struct CoefficientBits {
 
 // Inlined into each instruction-set variant below; kTabled takes the
 // categories from a CoefficientBits instead of computing them one by one.
+// Returns 0, completing nothing, for a block the tables cannot code; the
+// bytes it stored lie within the reserve, beyond the stream's position.
 template <bool kStore, bool kTabled = false>
-__attribute__((always_inline)) inline void CodeBlockDirectBody(
+__attribute__((always_inline)) inline int32_t CodeBlockDirectBody(
     ByteStream *out, ComponentSpec *component, const int16_t *block, int32_t difference,
     uint64_t nonzero, const CoefficientBits *bits = nullptr) {
     DirectWriter w;
@@ -158,6 +188,8 @@ __attribute__((always_inline)) inline void CodeBlockDirectBody(
 
     const HuffmanCodeTable *dc = component->dcTable;
     uint32_t s = CategoryOf(difference);
+    uint32_t over = 0;
+    NoteCategory(&over, s, kMaxDcCategory);
     Put<kStore>(&w, uint32_t{dc->code[s]} << s | ValueField(difference, s), dc->codeLength[s] + s);
 
     const HuffmanCodeTable *ac = component->acTable;
@@ -178,11 +210,13 @@ __attribute__((always_inline)) inline void CodeBlockDirectBody(
             s = CategoryOfNonzero(y);
             field = ValueField(y, s);
         }
-        uint32_t symbol = run * 16 + s;
+        NoteCategory(&over, s, kMaxAcCategory);
+        uint32_t symbol = AcSymbol(run, s);
         Put<kStore>(&w, uint32_t{ac->code[symbol]} << s | field, ac->codeLength[symbol] + s);
     }
     // A block ending in zeros ends with EOB, however long the final run.
     if (last != 63) Put<kStore>(&w, ac->code[0x00], ac->codeLength[0x00]);
+    if (CategoryOver(over)) return 0;
 
     // Completes the last whole bytes; fewer than 8 bits stay pending.
     while (w.count >= 8) {
@@ -193,16 +227,17 @@ __attribute__((always_inline)) inline void CodeBlockDirectBody(
     if (!kStore && out->size < out->position) out->size = out->position;
     out->bitBuffer = static_cast<uint32_t>(w.bits << (8 - w.count)) & 0xFF;
     out->bitCount = w.count;
+    return 1;
 }
 
 template <bool kStore>
-void CodeBlockDirect(ByteStream *out, ComponentSpec *component, const int16_t *block,
-                     int32_t difference, uint64_t nonzero) {
-    CodeBlockDirectBody<kStore>(out, component, block, difference, nonzero);
+int32_t CodeBlockDirect(ByteStream *out, ComponentSpec *component, const int16_t *block,
+                        int32_t difference, uint64_t nonzero) {
+    return CodeBlockDirectBody<kStore>(out, component, block, difference, nonzero);
 }
 
-typedef void (*DirectCoder)(ByteStream *out, ComponentSpec *component, const int16_t *block,
-                            int32_t difference, uint64_t nonzero);
+typedef int32_t (*DirectCoder)(ByteStream *out, ComponentSpec *component, const int16_t *block,
+                               int32_t difference, uint64_t nonzero);
 
 // Codes the block directly when the room left can take the largest block,
 // through the staged calls otherwise.
@@ -213,12 +248,10 @@ int32_t CodeBlockWith(EncoderSession *session, ComponentSpec *component, const i
     ByteStream *out = session->output;
     if (session->outputKind & OutputStoresBytes) {
         if (out->position <= out->size && out->size - out->position >= kMaxBlockBytes) {
-            kEncode(out, component, block, difference, kNonzeroAc(block));
-            return 1;
+            return kEncode(out, component, block, difference, kNonzeroAc(block));
         }
     } else if (0xFFFFFFFFu - out->position >= kMaxBlockBytes) {
-        kCount(out, component, block, difference, kNonzeroAc(block));
-        return 1;
+        return kCount(out, component, block, difference, kNonzeroAc(block));
     }
     if (!CodeDc(session, component->dcTable, difference)) return 0;
     return CodeAc(session, component->acTable, block);

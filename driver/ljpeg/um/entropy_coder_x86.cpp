@@ -63,15 +63,15 @@ constexpr int kTableFrom = 12;
 // count register (shlx), tzcnt, bzhi, and the categories of busy blocks from
 // CategoriseAvx2.
 template <bool kStore>
-TRIVJPEG_AVX2 void CodeBlockDirectAvx2(ByteStream *out, ComponentSpec *component,
-                                       const int16_t *block, int32_t difference, uint64_t nonzero) {
+TRIVJPEG_AVX2 int32_t CodeBlockDirectAvx2(ByteStream *out, ComponentSpec *component,
+                                          const int16_t *block, int32_t difference,
+                                          uint64_t nonzero) {
     if (std::popcount(nonzero) >= kTableFrom) {
         CoefficientBits bits;
         CategoriseAvx2(block, &bits);
-        CodeBlockDirectBody<kStore, true>(out, component, block, difference, nonzero, &bits);
-    } else {
-        CodeBlockDirectBody<kStore>(out, component, block, difference, nonzero);
+        return CodeBlockDirectBody<kStore, true>(out, component, block, difference, nonzero, &bits);
     }
+    return CodeBlockDirectBody<kStore>(out, component, block, difference, nonzero);
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 
 #include "stream_headers.h"
 
+#include <string.h>
+
 #include "mcu_loop.h"
 #include "quantiser.h"
 
@@ -198,6 +200,10 @@ int32_t WriteDht(EncoderSession *session, HuffmanCodeTable tables[4]) {
         uint8_t sizes[257];
         uint16_t codes[256];
 
+        // Every symbol the specification does not list keeps length 0, so
+        // the coders never read an undefined entry.
+        memset(tables[j].codeLength, 0, sizeof tables[j].codeLength);
+        memset(tables[j].code, 0, sizeof tables[j].code);
         tables[j].tableId = *spec & 0x0F;
         if (!out->WriteByte(out, *spec++)) return 0;
         for (uint8_t &count : counts) {
