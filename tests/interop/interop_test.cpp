@@ -108,6 +108,50 @@ TEST(Decoder, DecodesEveryEdgeGeometryAtPredictedLength) {
     }
 }
 
+// The largest frames, one pixel thin each way, at every depth, each at the
+// length size-only mode predicted (Encode checks both modes agree).
+// TurboJPEG decodes up to 65500 pixels a side; at 65535, the most a
+// baseline header carries, the stream is checked as far as that allows:
+// the frame header's size, stuffed entropy-coded data, and EOI at the end.
+TEST(Decoder, EncodesTheWidestAndTallestFrames) {
+    for (uint16_t bits : {8, 16, 24, 32}) {
+        for (uint32_t longSide : {65500u, 65535u}) {
+            for (bool wide : {true, false}) {
+                const uint32_t w = wide ? longSide : 1, h = wide ? 1 : longSide;
+                SCOPED_TRACE(testing::Message() << w << "x" << h << " " << bits << " bpp");
+                Image image = Synthetic(w, h, bits, 1, bits + w);
+                std::vector<uint8_t> jpeg = Encode(image, 90, bits == 8 ? 0 : 1);
+                ASSERT_FALSE(jpeg.empty());
+                if (longSide <= 65500) {
+                    std::vector<uint8_t> pixels;
+                    int dw, dh;
+                    std::string error;
+                    ASSERT_TRUE(Decode(jpeg, bits == 8 ? 1 : 3, &pixels, &dw, &dh, &error))
+                        << error;
+                    EXPECT_EQ(uint32_t(dw), w);
+                    EXPECT_EQ(uint32_t(dh), h);
+                    continue;
+                }
+                size_t sof = 0, sos = 0;
+                for (size_t i = 0; i + 1 < jpeg.size() && !sos; ++i) {
+                    if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xC0) sof = i;
+                    if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xDA) sos = i;
+                }
+                ASSERT_TRUE(sof && sos);
+                EXPECT_EQ(jpeg[sof + 5] << 8 | jpeg[sof + 6], int(h));
+                EXPECT_EQ(jpeg[sof + 7] << 8 | jpeg[sof + 8], int(w));
+                const size_t data = sos + 2 + (jpeg[sos + 2] << 8 | jpeg[sos + 3]);
+                ASSERT_GE(jpeg.size(), data + 2);
+                EXPECT_EQ(jpeg[jpeg.size() - 2], 0xFF);
+                EXPECT_EQ(jpeg[jpeg.size() - 1], 0xD9);
+                for (size_t i = data; i + 2 < jpeg.size(); ++i) {
+                    if (jpeg[i] == 0xFF) ASSERT_EQ(jpeg[i + 1], 0x00) << "at " << i;
+                }
+            }
+        }
+    }
+}
+
 double Psnr(const Image &image, const std::vector<uint8_t> &jpeg) {
     bool grey = image.bitsPerPixel == 8;
     std::vector<uint8_t> pixels;

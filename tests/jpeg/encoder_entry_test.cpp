@@ -158,7 +158,8 @@ TEST_P(FetcherChoice, FollowsDepthAndPixelOrder) {
     uint16_t status = StatusBase;
     EncodeSetup setup{};
     ASSERT_EQ(ValidateJob(&j.job, &setup, &status), 1);
-    EXPECT_EQ(setup.fetcher, ChooseStages(SimdLevelInUse(), c.bitsPerPixel, c.pixelOrder, SubNone).fetcher);
+    EXPECT_EQ(setup.fetcher,
+              ChooseStages(SimdLevelInUse(), c.bitsPerPixel, c.pixelOrder, SubNone).fetcher);
     jpegtest::SimdLimit scalar(SimdNone);
     ASSERT_EQ(ValidateJob(&j.job, &setup, &status), 1);
     EXPECT_EQ(setup.fetcher, c.fetcher);
@@ -411,6 +412,71 @@ INSTANTIATE_TEST_SUITE_P(
                     ImageCase{17, 9, 24, Sub2x2, 50}, ImageCase{33, 17, 16, Sub2x1, 90},
                     ImageCase{16, 16, 32, SubNone, 100}, ImageCase{16, 16, 24, Sub2x2, 1},
                     ImageCase{23, 5, 8, SubNone, 10}, ImageCase{40, 24, 32, Sub2x1, 99}));
+
+// ---------------------------------------------------------------------------
+// Failures inside the scan, pinned to their results and to what the buffer
+// keeps: exactly the stream's bytes that completed before the failure, and
+// nothing after them.
+
+// Where the scan's entropy-coded data starts: after the SOS segment.
+size_t ScanStart(const Bytes &stream) {
+    for (size_t i = 0; i + 3 < stream.size(); ++i) {
+        if (stream[i] == 0xFF && stream[i + 1] == 0xDA) {
+            return i + 2 + (size_t{stream[i + 2]} << 8 | stream[i + 3]);
+        }
+    }
+    return stream.size();
+}
+
+TEST(EncodeStart, FailuresInTheScanKeepExactlyWhatCompleted) {
+    struct Failure {
+        const char *what;
+        uint32_t width, height;
+        uint16_t bpp;
+        uint8_t subsampling;
+        int destShort;    // capacity: the whole stream less this (-1: half of it)
+        int sourceShort;  // bytes cut off the source's end (its top row's last pixels)
+        uint16_t result;
+        size_t keptShort;  // how far short of the capacity the kept bytes may end
+    };
+    const Failure failures[] = {
+        // The staged coder call that does not fit completes nothing and
+        // reports no bound of its own: 0x80 alone.
+        {"output runs out in the scan", 48, 40, 24, Sub2x2, -1, 0, 0x2080, 504},
+        // Every block fits; the final flush of the scan's last bits does not.
+        {"final flush", 16, 16, 8, SubNone, 3, 0, 0x2085, 0},
+        // MCUs 0 and 1 are coded; MCU 2 finds its pixels missing.
+        {"later MCU's source", 48, 40, 24, Sub2x2, 0, 3, 0x2085, SIZE_MAX},
+    };
+    for (const Failure &f : failures) {
+        SCOPED_TRACE(f.what);
+        JobRig whole(f.width, f.height, f.bpp, 100, f.subsampling);
+        uint32_t noise = 99;
+        for (uint8_t &b : whole.source)
+            b = static_cast<uint8_t>((noise = noise * 1103515245u + 12345u) >> 23);
+        ASSERT_EQ(Jpeg_EncodeStart(&whole.job, ModeEncode), 0);
+        const Bytes stream(whole.dest.begin(), whole.dest.begin() + whole.job.destSize);
+
+        JobRig cut(f.width, f.height, f.bpp, 100, f.subsampling);
+        cut.source = whole.source;
+        cut.job.sourceData = cut.source.data();
+        cut.job.sourceSize = whole.job.sourceSize - f.sourceShort;
+        const size_t capacity = f.destShort < 0 ? stream.size() / 2 : stream.size() - f.destShort;
+        cut.job.destSize = static_cast<uint32_t>(capacity);
+        EXPECT_EQ(Jpeg_EncodeStart(&cut.job, ModeEncode), f.result);
+        EXPECT_EQ(cut.job.destSize, 0u);
+
+        size_t kept = 0;
+        while (kept < capacity && cut.dest[kept] == stream[kept]) ++kept;
+        while (kept > 0 && cut.dest[kept - 1] == JobRig::kSentinel &&
+               Untouched(cut.dest, kept - 1)) {
+            --kept;  // a stream byte that happens to equal the sentinel
+        }
+        EXPECT_TRUE(Untouched(cut.dest, kept)) << "kept " << kept;
+        EXPECT_GT(kept, ScanStart(stream)) << "the headers and some blocks stay";
+        if (f.keptShort != SIZE_MAX) EXPECT_LE(capacity - kept, f.keptShort);
+    }
+}
 
 // ---------------------------------------------------------------------------
 // The status belongs to the call
