@@ -313,6 +313,19 @@ TEST_F(PeLoader, ASecondLoadOfAnImageWithoutRelocationsSharesTheFirst) {
     EXPECT_EQ(second.module(), first.module()) << second.error();
 }
 
+// Found by the loader's fuzzer: an image pinned to base 0 was mapped there
+// by a process allowed to map page 0, and then copied through a null base.
+TEST_F(PeLoader, RefusesAnImagePinnedToTheFirst64KiB) {
+    ExpectRefused(Patched(Probe(), "base0.dll",
+                          [](PeFile &f) {
+                              f.Put32(f.Directory(5), 0);
+                              f.Put32(f.Directory(5) + 4, 0);
+                              f.Put32(f.Optional() + 28, 0);
+                          }),
+                  "base0.dll: has no base relocations, and its preferred base 0x0 lies in the "
+                  "first 64 KiB");
+}
+
 TEST_F(PeLoader, RefusesATruncatedFile) {
     const std::string probe = Probe();
     Bytes whole = ReadBytes(probe);

@@ -448,14 +448,25 @@ PeImage *PeMap(const char *path, PeLibraryKnown known, PeImportResolver resolve,
                std::string *refusal) {
     std::string error;
     std::vector<uint8_t> file;
+    char absolute[PATH_MAX];
+    std::string where = realpath(path, absolute) ? absolute : path;
+    if (!ReadWholeFile(path, &file, &error)) {
+        *refusal = FileName(where) + ": " + error;
+        return nullptr;
+    }
+    return PeMapBytes(file.data(), file.size(), where, known, resolve, refusal);
+}
+
+PeImage *PeMapBytes(const uint8_t *data, size_t size, const std::string &path,
+                    PeLibraryKnown known, PeImportResolver resolve, std::string *refusal) {
+    std::string error;
+    const Bytes file{data, size};
     Headers h;
     PeImage *image = new PeImage;
-    char absolute[PATH_MAX];
-    image->path = realpath(path, absolute) ? absolute : path;
+    image->path = path;
     image->name = FileName(image->path);
 
-    bool ok = ReadWholeFile(path, &file, &error) &&
-              ParseHeaders(Bytes{file.data(), file.size()}, &h, &error);
+    bool ok = ParseHeaders(file, &h, &error);
     if (ok) {
         size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
         image->sizeOfImage = h.sizeOfImage;
@@ -467,6 +478,14 @@ PeImage *PeMap(const char *path, PeLibraryKnown known, PeImportResolver resolve,
                      (h.characteristics & kFileRelocsStripped);
         void *want =
             fixed ? reinterpret_cast<void *>(static_cast<uintptr_t>(h.imageBase)) : nullptr;
+        // Windows keeps the first 64 KiB unmapped; here a process with the
+        // rights to map page 0 would get a null base and copy through it.
+        if (fixed && h.imageBase < 0x10000) {
+            *refusal = image->name + ": has no base relocations, and its preferred base " +
+                       Hex(h.imageBase) + " lies in the first 64 KiB";
+            PeUnmap(image);
+            return nullptr;
+        }
         void *base = mmap(want, image->mappedSize, PROT_READ | PROT_WRITE,
                           MAP_PRIVATE | MAP_ANONYMOUS | (fixed ? MAP_FIXED_NOREPLACE : 0), -1, 0);
         if (base == MAP_FAILED || (fixed && base != want)) {
@@ -480,11 +499,11 @@ PeImage *PeMap(const char *path, PeLibraryKnown known, PeImportResolver resolve,
         }
     }
     if (ok) {
-        memcpy(image->base, file.data(), h.sizeOfHeaders);
+        memcpy(image->base, data, h.sizeOfHeaders);
         for (const Section &s : h.sections) {
             uint32_t copy = s.rawSize;
             if (s.virtualSize != 0 && s.virtualSize < copy) copy = s.virtualSize;
-            memcpy(image->base + s.virtualAddress, file.data() + s.rawOffset, copy);
+            memcpy(image->base + s.virtualAddress, data + s.rawOffset, copy);
         }
         ok = Relocate(image, h, &error) && BindImports(image, h, known, resolve, &error);
     }

@@ -11,6 +11,9 @@
 // imports, managed code).
 #pragma once
 
+#include <stddef.h>
+#include <stdint.h>
+
 #include <string>
 
 struct PeImage;
@@ -27,6 +30,11 @@ bool PeIsImageFile(const char *path);
 // entered. Null, with the reason in *refusal, if it cannot be.
 PeImage *PeMap(const char *path, PeLibraryKnown known, PeImportResolver resolve,
                std::string *refusal);
+// The same for a file already in memory; path only names it. Maps and
+// binds on any Linux (the fuzzer runs it in a 64-bit build), though only an
+// i386 process can enter the image.
+PeImage *PeMapBytes(const uint8_t *data, size_t size, const std::string &path, PeLibraryKnown known,
+                    PeImportResolver resolve, std::string *refusal);
 // Calls the entry point for process attach. A DLL that reports failure is
 // called for detach at once, as Windows does. False, with the reason in
 // *refusal, if the attach failed or the entry point broke its convention.
