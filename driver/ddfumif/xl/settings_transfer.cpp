@@ -36,6 +36,8 @@ Function Lookup(HMODULE module, const char *name) {
 
 int32_t Transfer(const char *printerName, const char *argument, int32_t code,
                  const char *exportName) {
+    // Without a name there is no printer to reach on either route; checked
+    // first, so a null name is never copied or passed on to the driver.
     if (printerName == nullptr) return kNotReached;
     if (RunningUnderWow64()) return SendTransferEscape(printerName, argument, code);
 
@@ -55,6 +57,9 @@ bool RunningUnderWow64() {
     // Kernel32.dll: systems that predate it simply answer no.
     char path[MAX_PATH] = {};
     UINT length = GetSystemDirectoryA(path, MAX_PATH);
+    // A directory too long for the buffer cannot be trusted to name the
+    // system's own Kernel32.dll, and loading one from elsewhere would run
+    // foreign code: such a system is treated as not WOW64.
     if (length == 0 || length >= MAX_PATH) return false;
     if (path[length - 1] != '\\' && !Append(path, MAX_PATH, "\\")) return false;
     if (!Append(path, MAX_PATH, "Kernel32.dll")) return false;
@@ -124,7 +129,9 @@ int32_t SendTransferEscape(const char *printerName, const char *argument, int32_
     char *buffer = static_cast<char *>(AllocateBlock(kTransferEscapeBufferSize));
     if (buffer == nullptr) return kNotReached;
 
-    // The block is zeroed, so each half ends NUL-padded, its last byte 0.
+    // The block is zeroed, so each half ends NUL-padded, its last byte 0. A
+    // null argument goes to the driver as an empty one: the escape carries
+    // strings, not pointers, and the driver cannot tell null from "".
     strncpy(buffer, argument ? argument : "", kTransferEscapeHalf - 1);
     strncpy(buffer + kTransferEscapeHalf, printerName, kTransferEscapeHalf - 1);
     // The cut copy of the name, as the driver will see it in the buffer.

@@ -38,10 +38,12 @@ void LimitSimdLevel(uint32_t level);
 // body shared by several instruction sets is compiled under each of them.
 #if defined(__clang__)
 #define TRIVJPEG_TARGET_BEGIN(isa) \
-    _Pragma(TRIVJPEG_STRING(clang attribute push(__attribute__((target(isa))), apply_to = function)))
+    _Pragma(                       \
+        TRIVJPEG_STRING(clang attribute push(__attribute__((target(isa))), apply_to = function)))
 #define TRIVJPEG_TARGET_END _Pragma("clang attribute pop")
 #else
-#define TRIVJPEG_TARGET_BEGIN(isa) _Pragma("GCC push_options") _Pragma(TRIVJPEG_STRING(GCC target(isa)))
+#define TRIVJPEG_TARGET_BEGIN(isa) \
+    _Pragma("GCC push_options") _Pragma(TRIVJPEG_STRING(GCC target(isa)))
 #define TRIVJPEG_TARGET_END _Pragma("GCC pop_options")
 #endif
 #define TRIVJPEG_STRING(x) #x
