@@ -21,13 +21,16 @@ inline uint32_t CategoryOf(int32_t y) {
     uint32_t sign = static_cast<uint32_t>(y >> 31);
     return static_cast<uint32_t>(std::bit_width((static_cast<uint32_t>(y) ^ sign) - sign));
 }
-// The same for a value known to be nonzero (no test for zero).
-inline uint32_t CategoryOfNonzero(int32_t y) {
+inline uint32_t MagnitudeOf(int32_t y) {
     uint32_t sign = static_cast<uint32_t>(y >> 31);
-    // 31 - clz is the index of the top bit (one instruction, bsr).
-    return (static_cast<uint32_t>(__builtin_clz((static_cast<uint32_t>(y) ^ sign) - sign)) ^ 31) +
-           1;
+    return (static_cast<uint32_t>(y) ^ sign) - sign;
 }
+// The category of a nonzero magnitude (no test for zero): 31 - clz is the
+// index of the top bit (one instruction, bsr).
+inline uint32_t CategoryOfMagnitude(uint32_t m) {
+    return (static_cast<uint32_t>(__builtin_clz(m)) ^ 31) + 1;
+}
+inline uint32_t CategoryOfNonzero(int32_t y) { return CategoryOfMagnitude(MagnitudeOf(y)); }
 inline uint32_t ValueField(int32_t y, uint32_t category) {
     return (static_cast<uint32_t>(y) + static_cast<uint32_t>(y >> 31)) & ((1u << category) - 1);
 }
@@ -40,19 +43,15 @@ inline uint32_t ValueField(int32_t y, uint32_t category) {
 //   most 16, and the symbol (run x 16 + category) is taken modulo 256, so
 //   every lookup stays inside the 256 entries.
 // A block whose coefficients the tables cannot code (a category above
-// these, which a quantised block of 8-bit samples never has: |AC| <= 1020,
+// theirs, which a quantised block of 8-bit samples never has: |AC| <= 1020,
 // |DC difference| <= 2040) fails its call, with nothing completed.
 constexpr uint32_t kMaxCodeLength = 16;
 constexpr uint32_t kMaxCategory = 16;
 constexpr uint32_t kMaxAcCategory = 10;
 constexpr uint32_t kMaxDcCategory = 11;
-
-// Sets the top bit of *over when a category exceeds limit (the difference
-// wraps); a category within it leaves the top bit alone.
-inline void NoteCategory(uint32_t *over, uint32_t category, uint32_t limit) {
-    *over |= limit - category;
-}
-inline bool CategoryOver(uint32_t over) { return (over >> 31) != 0; }
+// The AC magnitudes of categories up to 10: their bitwise OR stays within
+// it too, so one OR per coefficient and one test per block find any other.
+constexpr uint32_t kMaxAcMagnitude = (1u << kMaxAcCategory) - 1;
 
 // The symbol of a run of zeros and a category, inside the table.
 inline uint32_t AcSymbol(uint32_t run, uint32_t category) { return (run * 16 + category) & 0xFF; }
@@ -173,9 +172,10 @@ struct CoefficientBits {
 };
 
 // Inlined into each instruction-set variant below; kTabled takes the
-// categories from a CoefficientBits instead of computing them one by one.
-// Returns 0, completing nothing, for a block the tables cannot code; the
-// bytes it stored lie within the reserve, beyond the stream's position.
+// categories from a CoefficientBits instead of computing them one by one,
+// whose maker has checked them. Returns 0, completing nothing, for a block
+// the tables cannot code; the bytes it stored lie within the reserve,
+// beyond the stream's position.
 template <bool kStore, bool kTabled = false>
 __attribute__((always_inline)) inline int32_t CodeBlockDirectBody(
     ByteStream *out, ComponentSpec *component, const int16_t *block, int32_t difference,
@@ -188,12 +188,12 @@ __attribute__((always_inline)) inline int32_t CodeBlockDirectBody(
 
     const HuffmanCodeTable *dc = component->dcTable;
     uint32_t s = CategoryOf(difference);
-    uint32_t over = 0;
-    NoteCategory(&over, s, kMaxDcCategory);
+    if (s > kMaxDcCategory) return 0;
     Put<kStore>(&w, uint32_t{dc->code[s]} << s | ValueField(difference, s), dc->codeLength[s] + s);
 
     const HuffmanCodeTable *ac = component->acTable;
     uint32_t last = 0;
+    uint32_t magnitudes = 0;
     while (nonzero != 0) {
         uint32_t k = static_cast<uint32_t>(std::countr_zero(nonzero));
         nonzero &= nonzero - 1;
@@ -207,16 +207,17 @@ __attribute__((always_inline)) inline int32_t CodeBlockDirectBody(
             field = static_cast<uint32_t>(bits->value[at]) & ((1u << s) - 1);
         } else {
             int32_t y = block[at];
-            s = CategoryOfNonzero(y);
+            uint32_t m = MagnitudeOf(y);
+            magnitudes |= m;
+            s = CategoryOfMagnitude(m);
             field = ValueField(y, s);
         }
-        NoteCategory(&over, s, kMaxAcCategory);
         uint32_t symbol = AcSymbol(run, s);
         Put<kStore>(&w, uint32_t{ac->code[symbol]} << s | field, ac->codeLength[symbol] + s);
     }
     // A block ending in zeros ends with EOB, however long the final run.
     if (last != 63) Put<kStore>(&w, ac->code[0x00], ac->codeLength[0x00]);
-    if (CategoryOver(over)) return 0;
+    if (magnitudes > kMaxAcMagnitude) return 0;
 
     // Completes the last whole bytes; fewer than 8 bits stay pending.
     while (w.count >= 8) {

@@ -30,9 +30,13 @@ TRIVJPEG_SSE2 uint64_t NonzeroAcSse2(const int16_t *block) {
 // The categories of sixteen coefficients at a time: a magnitude converted to
 // float has the exponent 127 + floor(log2 m) for m >= 1 and 0 for m = 0, so
 // exponent - 126, saturated at 0, is the number of significant bits. The
-// value bits are y for y >= 0 and the low bits of y - 1 otherwise.
-TRIVJPEG_AVX2 void CategoriseAvx2(const int16_t *block, CoefficientBits *bits) {
+// value bits are y for y >= 0 and the low bits of y - 1 otherwise. False
+// when an AC magnitude has a category the tables cannot code.
+TRIVJPEG_AVX2 bool CategoriseAvx2(const int16_t *block, CoefficientBits *bits) {
     const __m256i bias = _mm256_set1_epi16(126);
+    // The bitwise OR of the AC magnitudes (the DC, lane 0, is coded as a
+    // difference and checked by the coder).
+    __m256i magnitudes = _mm256_setzero_si256();
 #pragma GCC unroll 2
     for (int i = 0; i < 64; i += 32) {
         __m256i categories[2];
@@ -41,6 +45,12 @@ TRIVJPEG_AVX2 void CategoriseAvx2(const int16_t *block, CoefficientBits *bits) {
             __m256i value = _mm256_add_epi16(y, _mm256_srai_epi16(y, 15));
             _mm256_storeu_si256(reinterpret_cast<__m256i *>(bits->value + i + 16 * j), value);
             __m256i m = _mm256_abs_epi16(y);
+            __m256i ac = m;
+            if (i + j == 0) {
+                ac = _mm256_and_si256(m, _mm256_setr_epi16(0, -1, -1, -1, -1, -1, -1, -1, -1, -1,
+                                                           -1, -1, -1, -1, -1, -1));
+            }
+            magnitudes = _mm256_or_si256(magnitudes, ac);
             __m256i lo = _mm256_cvtepu16_epi32(_mm256_castsi256_si128(m));
             __m256i hi = _mm256_cvtepu16_epi32(_mm256_extracti128_si256(m, 1));
             lo = _mm256_srli_epi32(_mm256_castps_si256(_mm256_cvtepi32_ps(lo)), 23);
@@ -53,6 +63,9 @@ TRIVJPEG_AVX2 void CategoriseAvx2(const int16_t *block, CoefficientBits *bits) {
             _mm256_permute4x64_epi64(_mm256_packus_epi16(categories[0], categories[1]), 0xD8);
         _mm256_storeu_si256(reinterpret_cast<__m256i *>(bits->category + i), packed);
     }
+    // abs(-32768) stays 0x8000, which the mask catches like every other.
+    return _mm256_testz_si256(magnitudes,
+                              _mm256_set1_epi16(static_cast<int16_t>(~kMaxAcMagnitude)));
 }
 
 // Below this many nonzero coefficients, categorising them one by one is
@@ -68,7 +81,7 @@ TRIVJPEG_AVX2 int32_t CodeBlockDirectAvx2(ByteStream *out, ComponentSpec *compon
                                           uint64_t nonzero) {
     if (std::popcount(nonzero) >= kTableFrom) {
         CoefficientBits bits;
-        CategoriseAvx2(block, &bits);
+        if (!CategoriseAvx2(block, &bits)) return 0;
         return CodeBlockDirectBody<kStore, true>(out, component, block, difference, nonzero, &bits);
     }
     return CodeBlockDirectBody<kStore>(out, component, block, difference, nonzero);
