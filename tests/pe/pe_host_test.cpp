@@ -326,6 +326,14 @@ TEST_F(PeLoader, RefusesAnImagePinnedToTheFirst64KiB) {
                   "first 64 KiB");
 }
 
+// Also from the fuzzer: an image claiming 900 MB took half a minute to map,
+// relocate and protect before it was refused.
+TEST_F(PeLoader, RefusesAnImageLargerThan64MiB) {
+    ExpectRefused(Patched(Probe(), "huge.dll",
+                          [](PeFile &f) { f.Put32(f.Optional() + 56, 0x36B00AD2); }),
+                  "huge.dll: SizeOfImage 0x36B00AD2 or SizeOfHeaders");
+}
+
 TEST_F(PeLoader, RefusesATruncatedFile) {
     const std::string probe = Probe();
     Bytes whole = ReadBytes(probe);
