@@ -61,8 +61,8 @@ struct QuantTable {
     uint16_t shiftFactor[64];
 };
 
-// Code length and right-aligned code word per symbol. Symbols the table's
-// specification does not list have length 0 and code 0.
+// Code length and right-aligned code word per symbol. Symbols the built-in
+// table (HuffmanSpec) does not list have length 0 and code 0.
 struct HuffmanCodeTable {
     uint8_t tableId;
     uint8_t codeLength[256];

@@ -200,7 +200,7 @@ int32_t WriteDht(EncoderSession *session, HuffmanCodeTable tables[4]) {
         uint8_t sizes[257];
         uint16_t codes[256];
 
-        // Every symbol the specification does not list keeps length 0, so
+        // Every symbol HuffmanSpec does not list for this table keeps length 0, so
         // the coders never read an undefined entry.
         memset(tables[j].codeLength, 0, sizeof tables[j].codeLength);
         memset(tables[j].code, 0, sizeof tables[j].code);
