@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # A fuzzing campaign: each harness of the fuzz preset runs for SECONDS from
-# its seeds and from what earlier campaigns found, two at a time (one per
-# core), then a coverage build replays each harness's corpus and reports the
-# line coverage of the code that harness exercises (clang's source-based
-# coverage). A benchmark of robustness, not a test: scripts/test runs each
+# its seeds and from what earlier campaigns found, JOBS at a time (one per
+# core by default), then a coverage build replays each harness's corpus and
+# reports the line coverage of the code that harness exercises (clang's
+# source-based coverage). A benchmark of robustness, not a test: scripts/test runs each
 # harness briefly instead.
 #
-#   fuzz/campaign.sh [SECONDS [HARNESS...]]   default: 3600, all five
+#   fuzz/campaign.sh [-j JOBS] [SECONDS [HARNESS...]]
+#                              default: 2 at a time, 3600 s, all five
 #
 # Corpora stay in build/fuzz-campaign/HARNESS between campaigns; each run's
 # log is build/fuzz-campaign/HARNESS.log, anything found is written next to
@@ -18,10 +19,15 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
 case ${1:-} in
     -h | --help)
-        sed -n '2,14s/^# \{0,1\}//p' "$0"
+        sed -n '2,15s/^# \{0,1\}//p' "$0"
         exit 0
         ;;
 esac
+jobs=2
+if [[ ${1:-} == -j ]]; then
+    jobs=${2:?campaign: -j needs a number}
+    shift 2
+fi
 seconds=${1:-3600}
 shift || true
 harnesses=("$@")
@@ -56,10 +62,10 @@ run() {
         -timeout=60 -rss_limit_mb="${memory[$h]}" -artifact_prefix="$out/$h-" \
         -print_final_stats=1 >"$out/$h.log" 2>&1 || true
 }
-echo "campaign: ${#harnesses[@]} harnesses, $seconds s each, two at a time"
+echo "campaign: ${#harnesses[@]} harnesses, $seconds s each, $jobs at a time"
 running=0
 for h in "${harnesses[@]}"; do
-    if ((running == 2)); then wait -n; running=$((running - 1)); fi
+    if ((running == jobs)); then wait -n; running=$((running - 1)); fi
     run "$h" &
     running=$((running + 1))
 done
