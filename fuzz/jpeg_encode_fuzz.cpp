@@ -14,6 +14,7 @@
 
 #include <vector>
 
+#include "flat_blocks.h"
 #include "simd_support.h"
 #include "trivjpeg.h"
 
@@ -144,18 +145,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         CheckResult(status, job, capacity);
 
         // The same job with the vector stages capped at a lower level (or
-        // none) must leave the same result, length and buffer, to the byte.
+        // none), and every other time without the short paths for flat
+        // blocks, must leave the same result, length and buffer, to the byte.
         uint8_t *plain = static_cast<uint8_t *>(malloc(capacity ? capacity : 1));
         memset(plain, 0xA5, capacity);
         JpegEncodeJob capped = job;
         capped.destData = plain;
         capped.destSize = capacity;
         LimitSimdLevel((destSeed >> 8) % SimdAvx2);
+        EnableFlatShortcuts(destSeed >> 16 & 1);
         uint16_t cappedStatus = Jpeg_EncodeStart(&capped, mode);
         LimitSimdLevel(SimdAvx2);
+        EnableFlatShortcuts(true);
         if (cappedStatus != status || capped.destSize != job.destSize ||
             memcmp(plain, dest, capacity) != 0) {
-            Fault("a lower vector level gave another result", cappedStatus);
+            Fault("a lower vector level or the full path gave another result", cappedStatus);
         }
         free(plain);
         if ((status == 0) != (capacity >= length)) Fault("success does not follow capacity", status);

@@ -7,6 +7,7 @@
 #include "encoder_entry.h"
 
 #include "encoder_stages.h"
+#include "flat_blocks.h"
 #include "session_setup.h"
 #include "simd_support.h"
 
@@ -47,6 +48,7 @@ int32_t ValidateJob(const JpegEncodeJob *job, EncodeSetup *setup, uint16_t *stat
     setup->chromaReducer = stages.chromaReducer;
     setup->blockTransform = stages.blockTransform;
     setup->blockPairTransform = stages.blockPairTransform;
+    setup->flatProbe = FlatShortcutsEnabled() ? stages.flatProbe : nullptr;
     return 1;
 }
 

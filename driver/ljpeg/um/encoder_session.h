@@ -23,6 +23,12 @@ typedef void (*ChromaReducer)(uint8_t *samples, const uint8_t *y, const uint8_t 
 // coefficients in natural order.
 typedef void (*BlockTransform)(const uint8_t *samples, const QuantTable *table,
                                int16_t *quantised);
+// Looks at the source pixels of the MCU that session->mcuIndex designates.
+// If they lie inside the source and all have one value, leaves the source
+// where the fetcher would have left it, stores that pixel's samples (Y, Cb,
+// Cr; grey: Y only) and returns 1. Otherwise returns 0 and changes nothing:
+// the fetcher then reads the MCU (and reports any bound it meets).
+typedef int32_t (*FlatMcuProbe)(EncoderSession *session, uint8_t *samples);
 // Huffman-codes one quantised block (natural order) of one component.
 typedef int32_t (*BlockCoder)(EncoderSession *session, ComponentSpec *component,
                               const int16_t *block);
@@ -47,6 +53,7 @@ struct EncodeSetup {
     ChromaReducer chromaReducer;  // none for grey
     BlockTransform blockTransform;
     BlockTransform blockPairTransform;  // may be null
+    FlatMcuProbe flatProbe;             // null: every block the full way
 };
 
 // A quantisation table scaled by the quality. Each divisor is 8 times the
@@ -103,5 +110,6 @@ struct EncoderSession {
     ChromaReducer chromaReducer;  // none for grey
     BlockTransform blockTransform;
     BlockTransform blockPairTransform;  // two blocks of one table; may be null
+    FlatMcuProbe flatProbe;             // null: no short paths for flat blocks
     uint16_t *status;             // this call's status word
 };

@@ -6,6 +6,7 @@
 
 #include "chroma_reduction.h"
 #include "entropy_coder.h"
+#include "flat_blocks.h"
 #include "forward_dct.h"
 #include "pixel_intake.h"
 #include "quantiser.h"
@@ -85,6 +86,7 @@ EncoderStages ChooseStages(uint32_t simdLevel, uint16_t bitsPerPixel, uint8_t pi
     stages.blockTransform = TransformBlock;
     stages.blockPairTransform = nullptr;
     stages.blockCoder = CodeBlock;
+    stages.flatProbe = ChooseFlatProbe(bitsPerPixel, pixelOrder);
 #if TRIVJPEG_X86
     ChooseTwins(&stages, simdLevel, bitsPerPixel, blueFirst);
 #else

@@ -152,3 +152,18 @@ int32_t CodeBlock(EncoderSession *session, ComponentSpec *component, const int16
     return CodeBlockWith<NonzeroAc, CodeBlockDirect<true>, CodeBlockDirect<false>>(
         session, component, block);
 }
+
+int32_t CodeFlatBlock(EncoderSession *session, ComponentSpec *component, int16_t dc) {
+    int32_t difference = int32_t{dc} - component->dcPredictor;
+    component->dcPredictor = dc;
+    ByteStream *out = session->output;
+    // No AC coefficient is nonzero, so the coders read nothing of the block.
+    if (DirectFits(session)) {
+        return session->outputKind & OutputStoresBytes
+                   ? CodeBlockDirectBody<true>(out, component, nullptr, difference, 0)
+                   : CodeBlockDirectBody<false>(out, component, nullptr, difference, 0);
+    }
+    static const int16_t kNoAc[64] = {};
+    if (!CodeDc(session, component->dcTable, difference)) return 0;
+    return CodeAc(session, component->acTable, kNoAc);
+}

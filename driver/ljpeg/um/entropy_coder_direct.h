@@ -240,6 +240,16 @@ int32_t CodeBlockDirect(ByteStream *out, ComponentSpec *component, const int16_t
 typedef int32_t (*DirectCoder)(ByteStream *out, ComponentSpec *component, const int16_t *block,
                                int32_t difference, uint64_t nonzero);
 
+// Whether the room left (encode mode) or the length that can still be
+// reported (size mode) takes the largest block there is.
+inline bool DirectFits(const EncoderSession *session) {
+    const ByteStream *out = session->output;
+    if (session->outputKind & OutputStoresBytes) {
+        return out->position <= out->size && out->size - out->position >= kMaxBlockBytes;
+    }
+    return 0xFFFFFFFFu - out->position >= kMaxBlockBytes;
+}
+
 // Codes the block directly when the room left can take the largest block,
 // through the staged calls otherwise.
 template <uint64_t (*kNonzeroAc)(const int16_t *), DirectCoder kEncode, DirectCoder kCount>
@@ -247,12 +257,10 @@ int32_t CodeBlockWith(EncoderSession *session, ComponentSpec *component, const i
     int32_t difference = int32_t{block[0]} - component->dcPredictor;
     component->dcPredictor = block[0];
     ByteStream *out = session->output;
-    if (session->outputKind & OutputStoresBytes) {
-        if (out->position <= out->size && out->size - out->position >= kMaxBlockBytes) {
-            return kEncode(out, component, block, difference, kNonzeroAc(block));
-        }
-    } else if (0xFFFFFFFFu - out->position >= kMaxBlockBytes) {
-        return kCount(out, component, block, difference, kNonzeroAc(block));
+    if (DirectFits(session)) {
+        return session->outputKind & OutputStoresBytes
+                   ? kEncode(out, component, block, difference, kNonzeroAc(block))
+                   : kCount(out, component, block, difference, kNonzeroAc(block));
     }
     if (!CodeDc(session, component->dcTable, difference)) return 0;
     return CodeAc(session, component->acTable, block);

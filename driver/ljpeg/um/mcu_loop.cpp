@@ -1,24 +1,52 @@
 // The scan: SOS, then every MCU in raster order through the per-block
 // pipeline (fetch, forward DCT, quantise, code), then the final bit flush.
+// MCUs of one source pixel value skip the fetch, and flat blocks the
+// transform and AC coding (flat_blocks.h).
 // Failures travel up as 0; this stage adds no status code of its own and
 // undoes nothing.
 
 #include "mcu_loop.h"
 
+#include "entropy_coder.h"
+#include "flat_blocks.h"
 #include "session_setup.h"
 #include "stream_headers.h"
 
 namespace {
 
+// The blocks of one MCU: the component of each in coding order, and what
+// the loop needs of each component for flat blocks.
+struct McuBlocks {
+    ComponentSpec *owner[kMcuSampleBufferSize / 64];
+    uint8_t component[kMcuSampleBufferSize / 64];  // index of owner in the session
+    uint32_t count;
+};
+
 // Transforms the blocks of one MCU; two neighbours that share a quantisation
 // table (Y with Y, Cb with Cr) go through the pair transform where there is
-// one. The order of transforms does not matter, only that of coding.
-void TransformMcu(const EncoderSession *s, const uint8_t *samples, ComponentSpec *const *owner,
-                  uint32_t blockCount, int16_t (*quantised)[64]) {
+// one. With the short paths on, a flat block gets only its DC and a bit in
+// the mask returned. The order of transforms does not matter, only that of
+// coding.
+uint32_t TransformMcu(const EncoderSession *s, const uint8_t *samples, const McuBlocks &blocks,
+                      int16_t (*quantised)[64]) {
+    uint32_t flat = 0;
+    if (s->flatProbe) {
+        for (uint32_t i = 0; i < blocks.count; ++i) {
+            if (IsFlatBlock(samples + 64 * i)) {
+                flat |= 1u << i;
+                quantised[i][0] = FlatBlockDc(samples[64 * i], blocks.owner[i]->quantTable);
+            }
+        }
+    }
     uint32_t i = 0;
-    while (i < blockCount) {
-        const QuantTable *table = owner[i]->quantTable;
-        if (s->blockPairTransform && i + 1 < blockCount && owner[i + 1]->quantTable == table) {
+    while (i < blocks.count) {
+        if (flat >> i & 1) {
+            i += 1;
+            continue;
+        }
+        const QuantTable *table = blocks.owner[i]->quantTable;
+        if (s->blockPairTransform && i + 1 < blocks.count && !(flat >> (i + 1) & 1) &&
+            blocks.owner[i + 1]->quantTable == table) {
             s->blockPairTransform(samples + 64 * i, table, quantised[i]);
             i += 2;
         } else {
@@ -26,6 +54,20 @@ void TransformMcu(const EncoderSession *s, const uint8_t *samples, ComponentSpec
             i += 1;
         }
     }
+    return flat;
+}
+
+// An MCU whose source pixels are all one value: every block flat, with the
+// samples of that pixel.
+int32_t CodeFlatMcu(EncoderSession *s, const McuBlocks &blocks, const uint8_t *samples) {
+    int16_t dc[3];
+    for (uint32_t m = 0; m < s->componentCount; ++m) {
+        dc[m] = FlatBlockDc(samples[m], s->components[m].quantTable);
+    }
+    for (uint32_t i = 0; i < blocks.count; ++i) {
+        if (!CodeFlatBlock(s, blocks.owner[i], dc[blocks.component[i]])) return 0;
+    }
+    return 1;
 }
 
 int32_t EncodeMcus(EncoderSession *s) {
@@ -33,22 +75,29 @@ int32_t EncodeMcus(EncoderSession *s) {
     // The headers end on a whole byte, so bitCount is already 0.
     s->output->bitBuffer = 0;
 
-    // The component of each block of an MCU, in coding order.
-    ComponentSpec *owner[kMcuSampleBufferSize / 64];
-    uint32_t blockCount = 0;
+    McuBlocks blocks;
+    blocks.count = 0;
     for (uint32_t m = 0; m < s->componentCount; ++m) {
         ComponentSpec *c = &s->components[m];
-        for (uint32_t b = 0; b < uint32_t{c->hSampling} * c->vSampling; ++b)
-            owner[blockCount++] = c;
+        for (uint32_t b = 0; b < uint32_t{c->hSampling} * c->vSampling; ++b) {
+            blocks.owner[blocks.count] = c;
+            blocks.component[blocks.count++] = static_cast<uint8_t>(m);
+        }
     }
 
     uint8_t samples[kMcuSampleBufferSize];
     int16_t quantised[kMcuSampleBufferSize / 64][64];
     for (uint32_t n = 0; n < s->mcuCount; ++n) {
-        if (!s->fetcher(s, samples)) return 0;
-        TransformMcu(s, samples, owner, blockCount, quantised);
-        for (uint32_t i = 0; i < blockCount; ++i) {
-            if (!s->blockCoder(s, owner[i], quantised[i])) return 0;
+        if (s->flatProbe && s->flatProbe(s, samples)) {
+            if (!CodeFlatMcu(s, blocks, samples)) return 0;
+        } else {
+            if (!s->fetcher(s, samples)) return 0;
+            uint32_t flat = TransformMcu(s, samples, blocks, quantised);
+            for (uint32_t i = 0; i < blocks.count; ++i) {
+                int32_t coded = flat >> i & 1 ? CodeFlatBlock(s, blocks.owner[i], quantised[i][0])
+                                              : s->blockCoder(s, blocks.owner[i], quantised[i]);
+                if (!coded) return 0;
+            }
         }
         ++s->mcuIndex;
     }

@@ -1,0 +1,144 @@
+// Flat blocks and MCUs: the probes on the source rows, the test of a block's
+// samples, and the DC of a flat block.
+
+#include "flat_blocks.h"
+
+#include <string.h>
+
+#include <atomic>
+
+#include "pixel_intake_rows.h"
+#include "quantiser.h"
+
+using namespace intake;
+
+namespace {
+
+std::atomic<bool> shortcutsEnabled{true};
+
+inline uint64_t Load64(const uint8_t *p) {
+    uint64_t v;
+    memcpy(&v, p, 8);
+    return v;
+}
+
+// The first pixel repeated over 24 bytes, a whole number of pixels of every
+// size: the bytes any row of a one-pixel MCU must hold, also as words.
+template <uint32_t kBytes>
+struct Pattern {
+    uint8_t bytes[24];
+    uint64_t words[3];
+    explicit Pattern(const uint8_t *pixel) {
+        for (uint32_t i = 0; i < 24; ++i) bytes[i] = pixel[i % kBytes];
+        for (uint32_t k = 0; k < 3; ++k) words[k] = Load64(bytes + 8 * k);
+    }
+};
+
+// Whether `rows` rows of kLength bytes, the first at top and each further
+// one `stride` bytes lower, all hold the pattern. Stops at the first row
+// that does not: in a photograph that is nearly always the first.
+template <uint32_t kBytes, uint32_t kLength>
+bool RowsHold(const Pattern<kBytes> &pattern, const uint8_t *top, uint32_t stride, uint32_t rows) {
+    // Word k of a row starts at byte 8k of the pattern's period of 24.
+    constexpr uint32_t kPeriod = kBytes == 3 ? 3 : 1;
+    for (uint32_t i = 0; i < rows; ++i) {
+        const uint8_t *row = top - size_t{i} * stride;
+        uint64_t difference = 0;
+        for (uint32_t k = 0; k < kLength / 8; ++k) {
+            difference |= Load64(row + 8 * k) ^ pattern.words[k % kPeriod];
+        }
+        if (difference != 0) return false;
+    }
+    return true;
+}
+
+// The same for rows cut by the right edge, of any length.
+template <uint32_t kBytes>
+bool CutRowsHold(const Pattern<kBytes> &pattern, const uint8_t *top, uint32_t stride, uint32_t rows,
+                 uint32_t length) {
+    for (uint32_t i = 0; i < rows; ++i) {
+        const uint8_t *row = top - size_t{i} * stride;
+        for (uint32_t j = 0; j < length; ++j) {
+            if (row[j] != pattern.bytes[j % 24]) return false;
+        }
+    }
+    return true;
+}
+
+// Grey samples are the source bytes.
+struct Grey8 {
+    static constexpr uint32_t kBytes = 1;
+};
+
+template <class Format>
+void SamplesOf(const uint8_t *pixel, uint8_t *samples) {
+    if constexpr (Format::kBytes == 1) {
+        samples[0] = pixel[0];
+    } else {
+        Convert(Format::Unpack(pixel), samples, samples + 1, samples + 2);
+    }
+}
+
+template <class Format>
+int32_t ProbeFlatMcu(EncoderSession *s, uint8_t *samples) {
+    constexpr uint32_t kBytes = Format::kBytes;
+    McuPlace place;
+    if (!LocateMcu(s, &place)) return 0;
+    const uint32_t rows = place.rowsInside < s->mcuHeight ? place.rowsInside : s->mcuHeight;
+    // The top row lies highest in the source: if it lies inside, all do.
+    ByteStream *source = s->source;
+    const uint64_t top = SegmentStart(s, place, 0, kBytes);
+    const uint32_t length = place.columnsInside * kBytes;
+    if (top + length > source->size) return 0;
+
+    const uint8_t *pixel = source->buffer + top;
+    const Pattern<kBytes> pattern(pixel);
+    bool flat;
+    if (place.columnsInside == 16) {
+        flat = RowsHold<kBytes, 16 * kBytes>(pattern, pixel, s->stride, rows);
+    } else if (place.columnsInside == 8 && s->mcuWidth == 8) {
+        flat = RowsHold<kBytes, 8 * kBytes>(pattern, pixel, s->stride, rows);
+    } else {
+        flat = CutRowsHold<kBytes>(pattern, pixel, s->stride, rows, length);
+    }
+    if (!flat) return 0;
+
+    SamplesOf<Format>(pixel, samples);
+    // Where the fetcher leaves the source: past the lowest row it read.
+    source->position = static_cast<uint32_t>(SegmentStart(s, place, rows - 1, kBytes) + length);
+    if (kBytes == 1) source->bitCount = 0;
+    return 1;
+}
+
+}  // namespace
+
+FlatMcuProbe ChooseFlatProbe(uint16_t bitsPerPixel, uint8_t pixelOrder) {
+    const bool blueFirst = pixelOrder == PixelOrderBlueFirst;
+    switch (bitsPerPixel) {
+        case 8: return ProbeFlatMcu<Grey8>;
+        case 16: return blueFirst ? ProbeFlatMcu<Bgr16> : ProbeFlatMcu<Rgb16>;
+        case 24: return blueFirst ? ProbeFlatMcu<Bgr24> : ProbeFlatMcu<Rgb24>;
+        default: return blueFirst ? ProbeFlatMcu<Bgr32> : ProbeFlatMcu<Rgb32>;
+    }
+}
+
+bool IsFlatBlock(const uint8_t *samples) {
+    const uint64_t first = Load64(samples);
+    // The first word must be one byte repeated; most busy blocks fail here.
+    if (first != (first & 0xFF) * 0x0101010101010101u) return false;
+    uint64_t difference = 0;
+    for (int k = 1; k < 8; ++k) difference |= Load64(samples + 8 * k) ^ first;
+    return difference == 0;
+}
+
+int16_t FlatBlockDc(uint8_t sample, const QuantTable *table) {
+    // The DCT's DC is the sum of the 64 level-shifted samples; within
+    // -8192..8128, where the scalar lane of the vector quantiser gives the
+    // quotient rounded as the divisions do.
+    return static_cast<int16_t>(QuantiseByReciprocal(64 * (int32_t{sample} - 128), table, 0));
+}
+
+void EnableFlatShortcuts(bool enabled) {
+    shortcutsEnabled.store(enabled, std::memory_order_relaxed);
+}
+bool FlatShortcutsEnabled() { return shortcutsEnabled.load(std::memory_order_relaxed); }

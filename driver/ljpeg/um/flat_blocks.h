@@ -1,0 +1,31 @@
+// Flat blocks and MCUs. A rendered page is mostly blank paper: most of its
+// MCUs hold one colour, and many blocks of the others one sample value. The
+// forward DCT of a block of 64 equal samples v has every AC coefficient
+// exactly zero and DC 64 (v - 128), so such a block needs neither transform
+// nor quantiser nor AC coding: its quantised DC follows from v and the
+// table, and it codes as a DC difference and EOB. An MCU whose visible
+// source pixels are all one value needs no fetch either: every block of it
+// is flat, with the samples of that one pixel (chroma averages of equal
+// samples are that sample, and the edge padding repeats it).
+#pragma once
+
+#include <stdint.h>
+
+#include "encoder_session.h"
+
+// The probe for a source format: depth 8, 16, 24 or 32 bits, and pixel
+// order (PixelOrderBlueFirst or not), which the samples depend on.
+FlatMcuProbe ChooseFlatProbe(uint16_t bitsPerPixel, uint8_t pixelOrder);
+
+// Whether the 64 samples of a block are all equal.
+bool IsFlatBlock(const uint8_t *samples);
+
+// The quantised DC of a block of 64 samples equal to `sample`, as the
+// transform and quantiser give it.
+int16_t FlatBlockDc(uint8_t sample, const QuantTable *table);
+
+// Whether calls may take the short paths (the default). Tests and the
+// encoder fuzzer turn them off for the whole process, to compare every
+// stream with the one the full path gives.
+void EnableFlatShortcuts(bool enabled);
+bool FlatShortcutsEnabled();
