@@ -30,8 +30,9 @@ trap 'rm -rf "$tmp"' EXIT
 machine=$(sed -n 's/^# machine: //p' "$csv" | head -n1)
 reps=$(sed -n 's/^# reps: //p' "$csv" | head -n1)
 machine=${machine:-unknown machine}
-# The data rows, without comments or the header, the image's .bmp dropped.
-awk -F, '!/^#/ && $1 != "image" && NF >= 10 { sub(/\.[Bb][Mm][Pp]$/, "", $1); print }' OFS=, "$csv" >"$tmp/rows"
+# The data rows, without comments or the header, the image's .bmp or .ppm
+# dropped.
+awk -F, '!/^#/ && $1 != "image" && NF >= 10 { sub(/\.([Bb][Mm][Pp]|ppm)$/, "", $1); print }' OFS=, "$csv" >"$tmp/rows"
 [[ -s $tmp/rows ]] || { echo "plot: $csv: no data rows" >&2; exit 1; }
 
 # gnuplot data (one block per photograph, a blank line between settings

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "encode_job.h"
@@ -56,13 +57,14 @@ struct Result {
     int bits, quality;
     double megapixels;
     double ours, theirs, sizeOnly;  // median megapixels per second
+    double oursPerSecond, theirsPerSecond;  // encodes (pages) per second, from the same medians
     uint32_t ourBytes;
     unsigned long theirBytes;
 };
 
 Result Measure(const Image &image, const SourceImage &pixels, const char *setting, int subsampling,
                int tjSubsampling, int quality, int repetitions) {
-    Result r{image.name, setting, pixels.bitsPerPixel, quality, 0, 0, 0, 0, 0, 0};
+    Result r{image.name, setting, pixels.bitsPerPixel, quality, 0, 0, 0, 0, 0, 0, 0, 0};
     r.megapixels = double(pixels.width) * pixels.height / 1e6;
     JpegEncodeJob job = EncodeJobFor(pixels, quality, subsampling);
     if (Jpeg_EncodeStart(&job, ModeSizeOnly) != 0) {
@@ -106,10 +108,23 @@ Result Measure(const Image &image, const SourceImage &pixels, const char *settin
     }
     tjFree(theirs);
     tjDestroy(tj);
-    r.ours = r.megapixels / Median(ourTimes);
-    r.theirs = r.megapixels / Median(theirTimes);
+    r.oursPerSecond = 1 / Median(ourTimes);
+    r.theirsPerSecond = 1 / Median(theirTimes);
+    r.ours = r.megapixels * r.oursPerSecond;
+    r.theirs = r.megapixels * r.theirsPerSecond;
     r.sizeOnly = r.megapixels / Median(sizeTimes);
     return r;
+}
+
+// Blue first, as DIBs and BMP files are, from red-first rows (PPM).
+void ToBlueFirst(SourceImage *image) {
+    if (image->pixelOrder == 1) return;
+    uint64_t stride = RowStride(image->width, 24);
+    for (uint32_t y = 0; y < image->height; ++y) {
+        uint8_t *p = image->bytes.data() + image->offset + y * stride;
+        for (uint32_t x = 0; x < image->width; ++x, p += 3) std::swap(p[0], p[2]);
+    }
+    image->pixelOrder = 1;
 }
 
 // Four bytes per pixel, the fourth ignored, from 24-bit BGR.
@@ -130,13 +145,14 @@ SourceImage ToBgrx(const SourceImage &bgr) {
 }
 
 void Usage() {
-    puts("Usage: trivbench [--csv] [--reps N] [--quality Q[,Q...]] IMAGE.bmp...\n"
+    puts("Usage: trivbench [--csv] [--reps N] [--quality Q[,Q...]] IMAGE...\n"
          "\n"
-         "Encodes each 24-bit BMP with TRIVJPEG and with TurboJPEG (accurate DCT, bottom-up\n"
-         "BGR, BGRX and grey input), interleaved, N times (default 5), at 4:2:0, 4:2:2,\n"
-         "4:4:4 and greyscale, at 24 and 32 bits per pixel and each quality (default\n"
-         "50,75,90,100), and prints the median megapixels per second of each, their\n"
-         "ratio, and the speed of TRIVJPEG's size-only mode. Single thread.");
+         "Encodes each 24-bit image (BMP, PPM or PNG) with TRIVJPEG and with TurboJPEG\n"
+         "(accurate DCT, bottom-up BGR, BGRX and grey input), interleaved, N times\n"
+         "(default 5), at 4:2:0, 4:2:2, 4:4:4 and greyscale, at 24 and 32 bits per\n"
+         "pixel and each quality (default 50,75,90,100), and prints the median\n"
+         "megapixels per second of each, their ratio, the speed of TRIVJPEG's size-only\n"
+         "mode, and the same medians as encodes (pages) per second. Single thread.");
 }
 
 }  // namespace
@@ -170,9 +186,9 @@ int main(int argc, char **argv) {
         return 2;
     }
 
-    if (csv) puts("image,width,height,bpp,subsampling,quality,trivjpeg_mps,turbojpeg_mps,ratio,sizeonly_mps,trivjpeg_bytes,turbojpeg_bytes");
-    else printf("%-28s %11s %4s %5s %3s %10s %10s %6s %10s\n", "image", "size", "bpp", "mode", "q",
-                "trivjpeg", "turbojpeg", "ratio", "size-only");
+    if (csv) puts("image,width,height,bpp,subsampling,quality,trivjpeg_mps,turbojpeg_mps,ratio,sizeonly_mps,trivjpeg_bytes,turbojpeg_bytes,trivjpeg_per_s,turbojpeg_per_s");
+    else printf("%-28s %11s %4s %5s %3s %10s %10s %6s %10s %11s %11s\n", "image", "size", "bpp", "mode", "q",
+                "trivjpeg", "turbojpeg", "ratio", "size-only", "trivjpeg/s", "turbojpeg/s");
     for (const std::string &path : paths) {
         std::vector<uint8_t> file;
         std::string error;
@@ -180,9 +196,10 @@ int main(int argc, char **argv) {
         image.name = path.substr(path.find_last_of('/') + 1);
         if (!ReadWhole(path, &file, &error) || !ReadImage(std::move(file), &image.pixels, &error) ||
             image.pixels.bitsPerPixel != 24) {
-            fprintf(stderr, "trivbench: %s: %s\n", path.c_str(), error.empty() ? "not a 24-bit BMP" : error.c_str());
+            fprintf(stderr, "trivbench: %s: %s\n", path.c_str(), error.empty() ? "not a 24-bit image" : error.c_str());
             return 1;
         }
+        ToBlueFirst(&image.pixels);
         SourceImage bgrx = ToBgrx(image.pixels);
         SourceImage grey = image.pixels;
         ConvertToGrey(&grey);
@@ -196,15 +213,16 @@ int main(int argc, char **argv) {
         }
         for (const Result &r : rows) {
             if (csv) {
-                printf("%s,%u,%u,%d,%s,%d,%.1f,%.1f,%.3f,%.1f,%u,%lu\n", r.image.c_str(),
+                printf("%s,%u,%u,%d,%s,%d,%.1f,%.1f,%.3f,%.1f,%u,%lu,%.2f,%.2f\n", r.image.c_str(),
                        image.pixels.width, image.pixels.height, r.bits, r.setting.c_str(), r.quality,
-                       r.ours, r.theirs, r.ours / r.theirs, r.sizeOnly, r.ourBytes, r.theirBytes);
+                       r.ours, r.theirs, r.ours / r.theirs, r.sizeOnly, r.ourBytes, r.theirBytes,
+                       r.oursPerSecond, r.theirsPerSecond);
             } else {
                 char size[32];
                 snprintf(size, sizeof size, "%ux%u", image.pixels.width, image.pixels.height);
-                printf("%-28s %11s %4d %5s %3d %10.1f %10.1f %5.2fx %10.1f\n", r.image.c_str(), size,
-                       r.bits, r.setting.c_str(), r.quality, r.ours, r.theirs, r.ours / r.theirs,
-                       r.sizeOnly);
+                printf("%-28s %11s %4d %5s %3d %10.1f %10.1f %5.2fx %10.1f %11.2f %11.2f\n",
+                       r.image.c_str(), size, r.bits, r.setting.c_str(), r.quality, r.ours, r.theirs,
+                       r.ours / r.theirs, r.sizeOnly, r.oursPerSecond, r.theirsPerSecond);
             }
             fflush(stdout);
         }

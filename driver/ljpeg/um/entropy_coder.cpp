@@ -153,17 +153,42 @@ int32_t CodeBlock(EncoderSession *session, ComponentSpec *component, const int16
         session, component, block);
 }
 
-int32_t CodeFlatBlock(EncoderSession *session, ComponentSpec *component, int16_t dc) {
-    int32_t difference = int32_t{dc} - component->dcPredictor;
-    component->dcPredictor = dc;
+namespace {
+
+template <bool kStore>
+int32_t CodeFlatDirect(EncoderSession *session, ComponentSpec *const *owner, const int16_t *dc,
+                       uint32_t count) {
     ByteStream *out = session->output;
-    // No AC coefficient is nonzero, so the coders read nothing of the block.
-    if (DirectFits(session)) {
+    DirectWriter w = StartDirect<kStore>(out);
+    for (uint32_t i = 0; i < count; ++i) {
+        ComponentSpec *c = owner[i];
+        int32_t difference = int32_t{dc[i]} - c->dcPredictor;
+        c->dcPredictor = dc[i];
+        uint32_t s = CategoryOf(difference);
+        if (s > kMaxDcCategory) return 0;
+        PutDc<kStore>(&w, c->dcTable, difference, s);
+        Put<kStore>(&w, c->acTable->code[0x00], c->acTable->codeLength[0x00]);  // EOB
+    }
+    FinishDirect<kStore>(out, &w);
+    return 1;
+}
+
+}  // namespace
+
+int32_t CodeFlatBlocks(EncoderSession *session, ComponentSpec *const *owner, const int16_t *dc,
+                       uint32_t count) {
+    if (DirectFits(session, count)) {
         return session->outputKind & OutputStoresBytes
-                   ? CodeBlockDirectBody<true>(out, component, nullptr, difference, 0)
-                   : CodeBlockDirectBody<false>(out, component, nullptr, difference, 0);
+                   ? CodeFlatDirect<true>(session, owner, dc, count)
+                   : CodeFlatDirect<false>(session, owner, dc, count);
     }
     static const int16_t kNoAc[64] = {};
-    if (!CodeDc(session, component->dcTable, difference)) return 0;
-    return CodeAc(session, component->acTable, kNoAc);
+    for (uint32_t i = 0; i < count; ++i) {
+        ComponentSpec *c = owner[i];
+        int32_t difference = int32_t{dc[i]} - c->dcPredictor;
+        c->dcPredictor = dc[i];
+        if (!CodeDc(session, c->dcTable, difference)) return 0;
+        if (!CodeAc(session, c->acTable, kNoAc)) return 0;
+    }
+    return 1;
 }

@@ -5,9 +5,11 @@
 #include "simd_support.h"
 
 int32_t CodeBlock(EncoderSession *session, ComponentSpec *component, const int16_t *block);
-// Codes a block whose AC coefficients are all zero, given its quantised DC:
-// the same bits as any coder gives for it (the DC difference, then EOB).
-int32_t CodeFlatBlock(EncoderSession *session, ComponentSpec *component, int16_t dc);
+// Codes `count` blocks whose AC coefficients are all zero, in coding order:
+// block i of component owner[i], with quantised DC dc[i]. The same bits as
+// any coder gives for them: each a DC difference, then EOB.
+int32_t CodeFlatBlocks(EncoderSession *session, ComponentSpec *const *owner, const int16_t *dc,
+                       uint32_t count);
 #if TRIVJPEG_X86
 // The same coder; finds the nonzero coefficients with SSE2.
 int32_t CodeBlockSse2(EncoderSession *session, ComponentSpec *component, const int16_t *block);

@@ -125,6 +125,38 @@ inline void Put(DirectWriter *w, uint32_t field, uint32_t n) {
     }
 }
 
+// A writer that continues the stream's pending bits.
+template <bool kStore>
+inline DirectWriter StartDirect(const ByteStream *out) {
+    DirectWriter w;
+    w.count = out->bitCount;
+    w.bits = (out->bitBuffer & 0xFF) >> (8 - w.count);
+    w.next = kStore ? out->buffer + out->position : nullptr;
+    w.bytes = 0;
+    return w;
+}
+
+// Completes the last whole bytes and stores the fewer than 8 bits left
+// pending back in the stream.
+template <bool kStore>
+inline void FinishDirect(ByteStream *out, DirectWriter *w) {
+    while (w->count >= 8) {
+        w->count -= 8;
+        PutByte<kStore>(w, static_cast<uint8_t>(w->bits >> w->count));
+    }
+    out->position += w->bytes;
+    if (!kStore && out->size < out->position) out->size = out->position;
+    out->bitBuffer = static_cast<uint32_t>(w->bits << (8 - w->count)) & 0xFF;
+    out->bitCount = w->count;
+}
+
+// The code of a DC difference of category s (at most kMaxDcCategory) and
+// its value bits.
+template <bool kStore>
+inline void PutDc(DirectWriter *w, const HuffmanCodeTable *dc, int32_t difference, uint32_t s) {
+    Put<kStore>(w, uint32_t{dc->code[s]} << s | ValueField(difference, s), dc->codeLength[s] + s);
+}
+
 // Zig-zag position of each natural index.
 struct ZigZagPositions {
     uint8_t at[64];
@@ -180,16 +212,10 @@ template <bool kStore, bool kTabled = false>
 __attribute__((always_inline)) inline int32_t CodeBlockDirectBody(
     ByteStream *out, ComponentSpec *component, const int16_t *block, int32_t difference,
     uint64_t nonzero, const CoefficientBits *bits = nullptr) {
-    DirectWriter w;
-    w.count = out->bitCount;
-    w.bits = (out->bitBuffer & 0xFF) >> (8 - w.count);
-    w.next = kStore ? out->buffer + out->position : nullptr;
-    w.bytes = 0;
-
-    const HuffmanCodeTable *dc = component->dcTable;
+    DirectWriter w = StartDirect<kStore>(out);
     uint32_t s = CategoryOf(difference);
     if (s > kMaxDcCategory) return 0;
-    Put<kStore>(&w, uint32_t{dc->code[s]} << s | ValueField(difference, s), dc->codeLength[s] + s);
+    PutDc<kStore>(&w, component->dcTable, difference, s);
 
     const HuffmanCodeTable *ac = component->acTable;
     uint32_t last = 0;
@@ -218,16 +244,7 @@ __attribute__((always_inline)) inline int32_t CodeBlockDirectBody(
     // A block ending in zeros ends with EOB, however long the final run.
     if (last != 63) Put<kStore>(&w, ac->code[0x00], ac->codeLength[0x00]);
     if (magnitudes > kMaxAcMagnitude) return 0;
-
-    // Completes the last whole bytes; fewer than 8 bits stay pending.
-    while (w.count >= 8) {
-        w.count -= 8;
-        PutByte<kStore>(&w, static_cast<uint8_t>(w.bits >> w.count));
-    }
-    out->position += w.bytes;
-    if (!kStore && out->size < out->position) out->size = out->position;
-    out->bitBuffer = static_cast<uint32_t>(w.bits << (8 - w.count)) & 0xFF;
-    out->bitCount = w.count;
+    FinishDirect<kStore>(out, &w);
     return 1;
 }
 
@@ -241,13 +258,14 @@ typedef int32_t (*DirectCoder)(ByteStream *out, ComponentSpec *component, const 
                                int32_t difference, uint64_t nonzero);
 
 // Whether the room left (encode mode) or the length that can still be
-// reported (size mode) takes the largest block there is.
-inline bool DirectFits(const EncoderSession *session) {
+// reported (size mode) takes `blocks` of the largest block there is.
+inline bool DirectFits(const EncoderSession *session, uint32_t blocks = 1) {
     const ByteStream *out = session->output;
+    const uint32_t reserve = blocks * kMaxBlockBytes;
     if (session->outputKind & OutputStoresBytes) {
-        return out->position <= out->size && out->size - out->position >= kMaxBlockBytes;
+        return out->position <= out->size && out->size - out->position >= reserve;
     }
-    return 0xFFFFFFFFu - out->position >= kMaxBlockBytes;
+    return 0xFFFFFFFFu - out->position >= reserve;
 }
 
 // Codes the block directly when the room left can take the largest block,

@@ -58,16 +58,24 @@ uint32_t TransformMcu(const EncoderSession *s, const uint8_t *samples, const Mcu
 }
 
 // An MCU whose source pixels are all one value: every block flat, with the
-// samples of that pixel.
-int32_t CodeFlatMcu(EncoderSession *s, const McuBlocks &blocks, const uint8_t *samples) {
-    int16_t dc[3];
-    for (uint32_t m = 0; m < s->componentCount; ++m) {
-        dc[m] = FlatBlockDc(samples[m], s->components[m].quantTable);
+// samples of that pixel. Most such MCUs of a page have the colour of the one
+// before (the paper), so the DCs of the last colour are kept.
+struct FlatMcu {
+    uint32_t colour;  // the samples, packed; above 24 bits: none yet
+    int16_t dc[kMcuSampleBufferSize / 64];
+};
+
+int32_t CodeFlatMcu(EncoderSession *s, const McuBlocks &blocks, const uint8_t *samples,
+                    FlatMcu *last) {
+    uint32_t colour = samples[0];
+    if (s->componentCount == 3) colour |= uint32_t{samples[1]} << 8 | uint32_t{samples[2]} << 16;
+    if (colour != last->colour) {
+        last->colour = colour;
+        for (uint32_t i = 0; i < blocks.count; ++i) {
+            last->dc[i] = FlatBlockDc(samples[blocks.component[i]], blocks.owner[i]->quantTable);
+        }
     }
-    for (uint32_t i = 0; i < blocks.count; ++i) {
-        if (!CodeFlatBlock(s, blocks.owner[i], dc[blocks.component[i]])) return 0;
-    }
-    return 1;
+    return CodeFlatBlocks(s, blocks.owner, last->dc, blocks.count);
 }
 
 int32_t EncodeMcus(EncoderSession *s) {
@@ -87,14 +95,16 @@ int32_t EncodeMcus(EncoderSession *s) {
 
     uint8_t samples[kMcuSampleBufferSize];
     int16_t quantised[kMcuSampleBufferSize / 64][64];
+    FlatMcu lastFlat;
+    lastFlat.colour = 0xFFFFFFFFu;
     for (uint32_t n = 0; n < s->mcuCount; ++n) {
         if (s->flatProbe && s->flatProbe(s, samples)) {
-            if (!CodeFlatMcu(s, blocks, samples)) return 0;
+            if (!CodeFlatMcu(s, blocks, samples, &lastFlat)) return 0;
         } else {
             if (!s->fetcher(s, samples)) return 0;
             uint32_t flat = TransformMcu(s, samples, blocks, quantised);
             for (uint32_t i = 0; i < blocks.count; ++i) {
-                int32_t coded = flat >> i & 1 ? CodeFlatBlock(s, blocks.owner[i], quantised[i][0])
+                int32_t coded = flat >> i & 1 ? CodeFlatBlocks(s, &blocks.owner[i], quantised[i], 1)
                                               : s->blockCoder(s, blocks.owner[i], quantised[i]);
                 if (!coded) return 0;
             }
