@@ -36,8 +36,9 @@ uint8_t NextByte(uint32_t &seed) {
 }
 
 // Every MCU of a one-value picture whose edges cut MCUs both ways is flat,
-// with the samples the fetcher puts in each block and the source position
-// it leaves; a change of any byte of any visible pixel makes it busy and
+// in a run with the whole MCUs to its right, with the samples the fetcher
+// puts in each block and the source position it leaves after the run's
+// last; a change of any byte of any visible pixel makes it busy and
 // leaves the source as it was; and an MCU whose top row runs past the
 // source is not taken, so the fetcher reports the bound.
 TEST(FlatProbe, SeesExactlyTheOneValueMcus) {
@@ -56,13 +57,18 @@ TEST(FlatProbe, SeesExactlyTheOneValueMcus) {
                 for (uint32_t y = 0; y < 19; ++y) {
                     for (uint32_t x = 0; x < 21; ++x) memcpy(rig.Pixel(x, y), pixel, bytes);
                 }
+                const uint32_t across = rig.session.mcusPerRow, whole = 21 / shape.mcuWidth;
                 for (uint32_t m = 0; m < rig.session.mcuCount; ++m) {
                     SCOPED_TRACE(m);
+                    // A run of the whole MCUs to the right edge; a cut one alone.
+                    const uint32_t column = m % across;
                     rig.session.mcuIndex = m;
                     uint8_t flat[3];
-                    ASSERT_EQ(stages.flatProbe(&rig.session, flat), 1);
+                    ASSERT_EQ(stages.flatProbe(&rig.session, flat),
+                              column < whole ? whole - column : 1u);
                     const uint32_t probed = rig.stream.position;
-                    ASSERT_EQ(rig.Fetch(stages.fetcher, m), 1);
+                    const uint32_t lastOfRun = column < whole ? m - column + whole - 1 : m;
+                    ASSERT_EQ(rig.Fetch(stages.fetcher, lastOfRun), 1);
                     EXPECT_EQ(rig.stream.position, probed);
                     for (uint32_t c = 0; c < rig.session.componentCount; ++c) {
                         const uint8_t *block =
@@ -70,6 +76,7 @@ TEST(FlatProbe, SeesExactlyTheOneValueMcus) {
                         EXPECT_TRUE(IsFlatBlock(block));
                         EXPECT_EQ(block[0], flat[c]) << "component " << c;
                     }
+                    rig.session.mcuIndex = m;
 
                     const uint32_t x0 = m % rig.session.mcusPerRow * shape.mcuWidth;
                     const uint32_t y0 = m / rig.session.mcusPerRow * shape.mcuHeight;
@@ -125,7 +132,7 @@ TEST(FlatBlock, DcIsTheTransformsAtEveryValueAndDivisor) {
     }
 }
 
-// A picture of MCU-sized tiles: flat ones of changing colours (DC
+// A picture of MCU-sized tiles: runs of flat ones of changing colours (DC
 // differences), noise, white tiles with grey ink on one half (flat blocks
 // inside busy MCUs, chroma blocks flat as on a printed page), and flat
 // tiles with one pixel changed at a place that walks through the tile. Its
@@ -137,7 +144,9 @@ std::vector<uint8_t> TiledPicture(uint32_t width, uint32_t height, uint16_t dept
     const uint32_t across = (width + tile - 1) / tile;
     for (uint32_t y = 0; y < height; ++y) {
         for (uint32_t x = 0; x < width; ++x) {
-            const uint32_t t = y / tile * across + x / tile, u = x % tile, v = y % tile;
+            // Tiles come in fives of a kind and colour: runs of flat MCUs.
+            const uint32_t tiles = y / tile * across + x / tile, t = tiles / 5;
+            const uint32_t u = x % tile, v = y % tile;
             uint8_t *p = source.data() + size_t{height - 1 - y} * stride + x * bytes;
             uint8_t flat[4] = {static_cast<uint8_t>(40 * (t % 5)), static_cast<uint8_t>(t * 29),
                                static_cast<uint8_t>(255 - 16 * (t % 7)), 0xFF};
@@ -148,7 +157,7 @@ std::vector<uint8_t> TiledPicture(uint32_t width, uint32_t height, uint16_t dept
                     case 0: p[b] = flat[b]; break;
                     case 1: p[b] = NextByte(seed); break;
                     case 2: p[b] = u < tile / 2 && v >= 4 ? ink : 0xFF; break;
-                    default: p[b] = flat[b] ^ (u + v * tile == t % (tile * tile) ? 1 << b : 0);
+                    default: p[b] = flat[b] ^ (u + v * tile == tiles % (tile * tile) ? 1 << b : 0);
                 }
             }
         }

@@ -21,14 +21,16 @@ typedef void (*ChromaReducer)(uint8_t *samples, const uint8_t *y, const uint8_t 
                               const uint8_t *cr);
 // Forward DCT and quantisation of one block of samples: quantised
 // coefficients in natural order.
-typedef void (*BlockTransform)(const uint8_t *samples, const QuantTable *table,
-                               int16_t *quantised);
-// Looks at the source pixels of the MCU that session->mcuIndex designates.
-// If they lie inside the source and all have one value, leaves the source
-// where the fetcher would have left it, stores that pixel's samples (Y, Cb,
-// Cr; grey: Y only) and returns 1. Otherwise returns 0 and changes nothing:
-// the fetcher then reads the MCU (and reports any bound it meets).
-typedef int32_t (*FlatMcuProbe)(EncoderSession *session, uint8_t *samples);
+typedef void (*BlockTransform)(const uint8_t *samples, const QuantTable *table, int16_t *quantised);
+// Looks at the source pixels of the MCU that session->mcuIndex designates
+// and of the whole MCUs to its right. If the first MCU's lie inside the
+// source and all have one value, returns how many MCUs from it in a row have
+// that value throughout (at least 1; all inside the source), stores that
+// pixel's samples (Y, Cb, Cr; grey: Y only), and leaves the source where the
+// fetcher of the last of them would have left it. Otherwise returns 0 and
+// changes nothing: the fetcher then reads the MCU (and reports any bound it
+// meets).
+typedef uint32_t (*FlatMcuProbe)(EncoderSession *session, uint8_t *samples);
 // Huffman-codes one quantised block (natural order) of one component.
 typedef int32_t (*BlockCoder)(EncoderSession *session, ComponentSpec *component,
                               const int16_t *block);
@@ -101,6 +103,11 @@ struct EncoderSession {
     uint16_t mcusPerRow;
     uint32_t mcuCount;
     uint32_t mcuIndex;
+    // The MCU the fetchers last located, by index and place (a zeroed
+    // session holds a true triple too): see LocateMcu.
+    uint32_t locatedIndex;
+    uint16_t locatedColumn;
+    uint32_t locatedRow;
     ComponentSpec components[3];  // Y, Cb, Cr
     uint32_t stride;
     ByteStream *source;
@@ -111,5 +118,5 @@ struct EncoderSession {
     BlockTransform blockTransform;
     BlockTransform blockPairTransform;  // two blocks of one table; may be null
     FlatMcuProbe flatProbe;             // null: no short paths for flat blocks
-    uint16_t *status;             // this call's status word
+    uint16_t *status;                   // this call's status word
 };

@@ -177,7 +177,7 @@ int32_t CodeFlatDirect(EncoderSession *session, ComponentSpec *const *owner, con
 
 int32_t CodeFlatBlocks(EncoderSession *session, ComponentSpec *const *owner, const int16_t *dc,
                        uint32_t count) {
-    if (DirectFits(session, count)) {
+    if (DirectFits(session, count * kMaxBlockBytes)) {
         return session->outputKind & OutputStoresBytes
                    ? CodeFlatDirect<true>(session, owner, dc, count)
                    : CodeFlatDirect<false>(session, owner, dc, count);
@@ -189,6 +189,22 @@ int32_t CodeFlatBlocks(EncoderSession *session, ComponentSpec *const *owner, con
         c->dcPredictor = dc[i];
         if (!CodeDc(session, c->dcTable, difference)) return 0;
         if (!CodeAc(session, c->acTable, kNoAc)) return 0;
+    }
+    return 1;
+}
+
+int32_t PutRepeatedBits(EncoderSession *session, uint32_t bits, uint32_t count, uint32_t times) {
+    // Each copy completes at most 4 bytes, 8 with stuffing.
+    if (!DirectFits(session, kMaxBlockBytes + 8 * times)) return 0;
+    ByteStream *out = session->output;
+    if (session->outputKind & OutputStoresBytes) {
+        DirectWriter w = StartDirect<true>(out);
+        for (uint32_t i = 0; i < times; ++i) Put<true>(&w, bits, count);
+        FinishDirect<true>(out, &w);
+    } else {
+        DirectWriter w = StartDirect<false>(out);
+        for (uint32_t i = 0; i < times; ++i) Put<false>(&w, bits, count);
+        FinishDirect<false>(out, &w);
     }
     return 1;
 }

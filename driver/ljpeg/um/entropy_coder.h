@@ -10,6 +10,11 @@ int32_t CodeBlock(EncoderSession *session, ComponentSpec *component, const int16
 // any coder gives for them: each a DC difference, then EOB.
 int32_t CodeFlatBlocks(EncoderSession *session, ComponentSpec *const *owner, const int16_t *dc,
                        uint32_t count);
+// Puts `times` copies of `count` bits (at most 32, right-aligned in `bits`;
+// times at most 65535) onto the output when the room left takes them all;
+// returns 0, changing nothing, when it does not, for the caller to code the
+// same bits through the calls that complete what fits.
+int32_t PutRepeatedBits(EncoderSession *session, uint32_t bits, uint32_t count, uint32_t times);
 #if TRIVJPEG_X86
 // The same coder; finds the nonzero coefficients with SSE2.
 int32_t CodeBlockSse2(EncoderSession *session, ComponentSpec *component, const int16_t *block);

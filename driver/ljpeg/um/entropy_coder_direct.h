@@ -258,10 +258,9 @@ typedef int32_t (*DirectCoder)(ByteStream *out, ComponentSpec *component, const 
                                int32_t difference, uint64_t nonzero);
 
 // Whether the room left (encode mode) or the length that can still be
-// reported (size mode) takes `blocks` of the largest block there is.
-inline bool DirectFits(const EncoderSession *session, uint32_t blocks = 1) {
+// reported (size mode) takes `reserve` bytes (at least the largest block).
+inline bool DirectFits(const EncoderSession *session, uint32_t reserve = kMaxBlockBytes) {
     const ByteStream *out = session->output;
-    const uint32_t reserve = blocks * kMaxBlockBytes;
     if (session->outputKind & OutputStoresBytes) {
         return out->position <= out->size && out->size - out->position >= reserve;
     }

@@ -64,11 +64,17 @@ bool RowsHold(const uint64_t *words, const uint8_t *top, uint32_t stride, uint32
     return true;
 }
 
+// How many of `most` neighbouring whole MCUs, the first at top, hold one
+// pixel value throughout: the one the first row starts with.
 template <uint32_t kBytes, uint32_t kWidth>
-bool WholeRowsHold(const uint8_t *top, uint32_t stride, uint32_t rows) {
+uint32_t WholeMcusHold(const uint8_t *top, uint32_t stride, uint32_t rows, uint32_t most) {
+    constexpr uint32_t kLength = kWidth * kBytes;  // a whole number of patterns
     uint64_t words[3];
-    return RepeatsOnePixel<kBytes>(top, words) &&
-           RowsHold<kBytes, kWidth * kBytes>(words, top, stride, rows);
+    if (!RepeatsOnePixel<kBytes>(top, words)) return 0;
+    uint32_t n = 0;
+    while (n < most && RowsHold<kBytes, kLength>(words, top + size_t{n} * kLength, stride, rows))
+        ++n;
+    return n;
 }
 
 // Rows cut by the right edge, of any length: byte by byte against the first
@@ -99,7 +105,7 @@ void SamplesOf(const uint8_t *pixel, uint8_t *samples) {
 }
 
 template <class Format>
-int32_t ProbeFlatMcu(EncoderSession *s, uint8_t *samples) {
+uint32_t ProbeFlatMcus(EncoderSession *s, uint8_t *samples) {
     constexpr uint32_t kBytes = Format::kBytes;
     McuPlace place;
     if (!LocateMcu(s, &place)) return 0;
@@ -111,21 +117,30 @@ int32_t ProbeFlatMcu(EncoderSession *s, uint8_t *samples) {
     if (top + length > source->size) return 0;
 
     const uint8_t *pixel = source->buffer + top;
-    bool flat;
-    if (place.columnsInside == 16) {
-        flat = WholeRowsHold<kBytes, 16>(pixel, s->stride, rows);
-    } else if (place.columnsInside == 8 && s->mcuWidth == 8) {
-        flat = WholeRowsHold<kBytes, 8>(pixel, s->stride, rows);
+    uint32_t run;
+    if (place.columnsInside == s->mcuWidth) {
+        // The whole MCUs from here to the right edge whose top rows lie
+        // inside the source (the first does).
+        uint32_t most = (s->width - place.x0) / s->mcuWidth;
+        const uint64_t fit = (source->size - top) / length;
+        if (fit < most) most = static_cast<uint32_t>(fit);
+        run = s->mcuWidth == 16 ? WholeMcusHold<kBytes, 16>(pixel, s->stride, rows, most)
+                                : WholeMcusHold<kBytes, 8>(pixel, s->stride, rows, most);
     } else {
-        flat = CutRowsHold<kBytes>(pixel, s->stride, rows, length);
+        run = CutRowsHold<kBytes>(pixel, s->stride, rows, length) ? 1 : 0;
     }
-    if (!flat) return 0;
+    if (run == 0) return 0;
 
     SamplesOf<Format>(pixel, samples);
-    // Where the fetcher leaves the source: past the lowest row it read.
-    source->position = static_cast<uint32_t>(SegmentStart(s, place, rows - 1, kBytes) + length);
+    // Where the fetcher of the last leaves the source: past the lowest row
+    // it read. The next MCU is located from the last.
+    const uint64_t last = uint64_t{run - 1} * length;
+    source->position =
+        static_cast<uint32_t>(SegmentStart(s, place, rows - 1, kBytes) + last + length);
     if (kBytes == 1) source->bitCount = 0;
-    return 1;
+    s->locatedIndex += run - 1;
+    s->locatedColumn = static_cast<uint16_t>(s->locatedColumn + run - 1);
+    return run;
 }
 
 }  // namespace
@@ -133,10 +148,10 @@ int32_t ProbeFlatMcu(EncoderSession *s, uint8_t *samples) {
 FlatMcuProbe ChooseFlatProbe(uint16_t bitsPerPixel, uint8_t pixelOrder) {
     const bool blueFirst = pixelOrder == PixelOrderBlueFirst;
     switch (bitsPerPixel) {
-        case 8: return ProbeFlatMcu<Grey8>;
-        case 16: return blueFirst ? ProbeFlatMcu<Bgr16> : ProbeFlatMcu<Rgb16>;
-        case 24: return blueFirst ? ProbeFlatMcu<Bgr24> : ProbeFlatMcu<Rgb24>;
-        default: return blueFirst ? ProbeFlatMcu<Bgr32> : ProbeFlatMcu<Rgb32>;
+        case 8: return ProbeFlatMcus<Grey8>;
+        case 16: return blueFirst ? ProbeFlatMcus<Bgr16> : ProbeFlatMcus<Rgb16>;
+        case 24: return blueFirst ? ProbeFlatMcus<Bgr24> : ProbeFlatMcus<Rgb24>;
+        default: return blueFirst ? ProbeFlatMcus<Bgr32> : ProbeFlatMcus<Rgb32>;
     }
 }
 

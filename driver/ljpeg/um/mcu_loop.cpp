@@ -59,14 +59,32 @@ uint32_t TransformMcu(const EncoderSession *s, const uint8_t *samples, const Mcu
 
 // An MCU whose source pixels are all one value: every block flat, with the
 // samples of that pixel. Most such MCUs of a page have the colour of the one
-// before (the paper), so the DCs of the last colour are kept.
+// before (the paper), so the DCs of the last colour are kept; and while the
+// predictors hold them, every DC difference is zero and the MCU's bits are
+// always the same: each block's code of category 0 and EOB.
 struct FlatMcu {
     uint32_t colour;  // the samples, packed; above 24 bits: none yet
     int16_t dc[kMcuSampleBufferSize / 64];
+    uint64_t repeatBits;  // right-aligned
+    uint32_t repeatLength;
 };
 
-int32_t CodeFlatMcu(EncoderSession *s, const McuBlocks &blocks, const uint8_t *samples,
-                    FlatMcu *last) {
+void StartFlatMcus(const McuBlocks &blocks, FlatMcu *flat) {
+    flat->colour = 0xFFFFFFFFu;
+    flat->repeatBits = 0;
+    flat->repeatLength = 0;
+    for (uint32_t i = 0; i < blocks.count; ++i) {
+        const HuffmanCodeTable *dc = blocks.owner[i]->dcTable, *ac = blocks.owner[i]->acTable;
+        const uint32_t length = dc->codeLength[0] + ac->codeLength[0];
+        flat->repeatBits =
+            flat->repeatBits << length | (uint32_t{dc->code[0]} << ac->codeLength[0] | ac->code[0]);
+        flat->repeatLength += length;
+    }
+}
+
+// `run` neighbouring MCUs, each of one pixel value throughout, the same.
+int32_t CodeFlatMcus(EncoderSession *s, const McuBlocks &blocks, const uint8_t *samples,
+                     uint32_t run, FlatMcu *last) {
     uint32_t colour = samples[0];
     if (s->componentCount == 3) colour |= uint32_t{samples[1]} << 8 | uint32_t{samples[2]} << 16;
     if (colour != last->colour) {
@@ -75,7 +93,24 @@ int32_t CodeFlatMcu(EncoderSession *s, const McuBlocks &blocks, const uint8_t *s
             last->dc[i] = FlatBlockDc(samples[blocks.component[i]], blocks.owner[i]->quantTable);
         }
     }
-    return CodeFlatBlocks(s, blocks.owner, last->dc, blocks.count);
+    bool repeat = true;
+    for (uint32_t i = 0; i < blocks.count; ++i) {
+        repeat = repeat && blocks.owner[i]->dcPredictor == last->dc[i];
+    }
+    // The first MCU sets the predictors, if they differ; the rest repeat.
+    if (!repeat) {
+        if (!CodeFlatBlocks(s, blocks.owner, last->dc, blocks.count)) return 0;
+        --run;
+    }
+    if (run == 0) return 1;
+    if (last->repeatLength <= 32 &&
+        PutRepeatedBits(s, static_cast<uint32_t>(last->repeatBits), last->repeatLength, run)) {
+        return 1;
+    }
+    for (; run > 0; --run) {
+        if (!CodeFlatBlocks(s, blocks.owner, last->dc, blocks.count)) return 0;
+    }
+    return 1;
 }
 
 int32_t EncodeMcus(EncoderSession *s) {
@@ -96,10 +131,11 @@ int32_t EncodeMcus(EncoderSession *s) {
     uint8_t samples[kMcuSampleBufferSize];
     int16_t quantised[kMcuSampleBufferSize / 64][64];
     FlatMcu lastFlat;
-    lastFlat.colour = 0xFFFFFFFFu;
-    for (uint32_t n = 0; n < s->mcuCount; ++n) {
-        if (s->flatProbe && s->flatProbe(s, samples)) {
-            if (!CodeFlatMcu(s, blocks, samples, &lastFlat)) return 0;
+    StartFlatMcus(blocks, &lastFlat);
+    for (uint32_t n = 0; n < s->mcuCount;) {
+        uint32_t run = s->flatProbe ? s->flatProbe(s, samples) : 0;
+        if (run > 0) {
+            if (!CodeFlatMcus(s, blocks, samples, run, &lastFlat)) return 0;
         } else {
             if (!s->fetcher(s, samples)) return 0;
             uint32_t flat = TransformMcu(s, samples, blocks, quantised);
@@ -108,8 +144,10 @@ int32_t EncodeMcus(EncoderSession *s) {
                                               : s->blockCoder(s, blocks.owner[i], quantised[i]);
                 if (!coded) return 0;
             }
+            run = 1;
         }
-        ++s->mcuIndex;
+        n += run;
+        s->mcuIndex += run;
     }
     return s->output->FlushBits(s->output);
 }

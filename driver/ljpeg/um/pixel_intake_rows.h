@@ -19,10 +19,26 @@ struct McuPlace {
     uint32_t columnsInside;  // MCU columns inside the image, at most mcuWidth
 };
 
-inline bool LocateMcu(const EncoderSession *s, McuPlace *place) {
+// The scan asks for each MCU in turn, and for some twice (the flat probe,
+// then the fetcher), so the last answer is kept and stepped on: a division
+// per MCU costs more than a whole flat MCU of a page. Any other index is
+// divided out.
+inline bool LocateMcu(EncoderSession *s, McuPlace *place) {
     if (s->mcusPerRow == 0) return false;
-    uint32_t column = s->mcuIndex % s->mcusPerRow;
-    uint32_t row = s->mcuIndex / s->mcusPerRow;
+    uint32_t column, row;
+    if (s->mcuIndex == s->locatedIndex) {
+        column = s->locatedColumn;
+        row = s->locatedRow;
+    } else if (s->mcuIndex - 1 == s->locatedIndex && s->locatedColumn + 1u < s->mcusPerRow) {
+        column = s->locatedColumn + 1u;
+        row = s->locatedRow;
+    } else {
+        column = s->mcuIndex % s->mcusPerRow;
+        row = s->mcuIndex / s->mcusPerRow;
+    }
+    s->locatedIndex = s->mcuIndex;
+    s->locatedColumn = static_cast<uint16_t>(column);
+    s->locatedRow = row;
     uint64_t x0 = static_cast<uint64_t>(column) * s->mcuWidth;
     uint64_t y0 = static_cast<uint64_t>(row) * s->mcuHeight;
     if (x0 >= s->width || y0 >= s->height) return false;

@@ -59,6 +59,9 @@ int32_t SetUpSession(const JpegEncodeJob *job, const EncodeSetup *setup, Encoder
 
 void SetMcuGeometry(EncoderSession *session) {
     session->mcuIndex = 0;
+    session->locatedIndex = 0;
+    session->locatedColumn = 0;
+    session->locatedRow = 0;
     // The grid of the frame the stream declares. At most 65535 / 8 rounded up
     // = 8192 MCUs per row and per column, so the count fits 32 bits with room
     // to spare.
