@@ -8,7 +8,6 @@
 #include <atomic>
 
 #include "pixel_intake_rows.h"
-#include "quantiser.h"
 
 using namespace intake;
 
@@ -65,12 +64,11 @@ bool RowsHold(const uint64_t *words, const uint8_t *top, uint32_t stride, uint32
 }
 
 // How many of `most` neighbouring whole MCUs, the first at top, hold one
-// pixel value throughout: the one the first row starts with.
+// pixel value throughout, the one `words` repeat.
 template <uint32_t kBytes, uint32_t kWidth>
-uint32_t WholeMcusHold(const uint8_t *top, uint32_t stride, uint32_t rows, uint32_t most) {
+uint32_t WholeMcusHold(const uint64_t *words, const uint8_t *top, uint32_t stride, uint32_t rows,
+                       uint32_t most) {
     constexpr uint32_t kLength = kWidth * kBytes;  // a whole number of patterns
-    uint64_t words[3];
-    if (!RepeatsOnePixel<kBytes>(top, words)) return 0;
     uint32_t n = 0;
     while (n < most && RowsHold<kBytes, kLength>(words, top + size_t{n} * kLength, stride, rows))
         ++n;
@@ -119,13 +117,17 @@ uint32_t ProbeFlatMcus(EncoderSession *s, uint8_t *samples) {
     const uint8_t *pixel = source->buffer + top;
     uint32_t run;
     if (place.columnsInside == s->mcuWidth) {
+        // Most MCUs of a photograph fail here, on their first row.
+        uint64_t words[3];
+        if (!RepeatsOnePixel<kBytes>(pixel, words)) return 0;
         // The whole MCUs from here to the right edge whose top rows lie
         // inside the source (the first does).
         uint32_t most = (s->width - place.x0) / s->mcuWidth;
-        const uint64_t fit = (source->size - top) / length;
-        if (fit < most) most = static_cast<uint32_t>(fit);
-        run = s->mcuWidth == 16 ? WholeMcusHold<kBytes, 16>(pixel, s->stride, rows, most)
-                                : WholeMcusHold<kBytes, 8>(pixel, s->stride, rows, most);
+        if (top + uint64_t{most} * length > source->size) {
+            most = static_cast<uint32_t>((source->size - top) / length);
+        }
+        run = s->mcuWidth == 16 ? WholeMcusHold<kBytes, 16>(words, pixel, s->stride, rows, most)
+                                : WholeMcusHold<kBytes, 8>(words, pixel, s->stride, rows, most);
     } else {
         run = CutRowsHold<kBytes>(pixel, s->stride, rows, length) ? 1 : 0;
     }
@@ -153,22 +155,6 @@ FlatMcuProbe ChooseFlatProbe(uint16_t bitsPerPixel, uint8_t pixelOrder) {
         case 24: return blueFirst ? ProbeFlatMcus<Bgr24> : ProbeFlatMcus<Rgb24>;
         default: return blueFirst ? ProbeFlatMcus<Bgr32> : ProbeFlatMcus<Rgb32>;
     }
-}
-
-bool IsFlatBlock(const uint8_t *samples) {
-    const uint64_t first = Load64(samples);
-    // The first word must be one byte repeated; most busy blocks fail here.
-    if (first != (first & 0xFF) * 0x0101010101010101u) return false;
-    uint64_t difference = 0;
-    for (int k = 1; k < 8; ++k) difference |= Load64(samples + 8 * k) ^ first;
-    return difference == 0;
-}
-
-int16_t FlatBlockDc(uint8_t sample, const QuantTable *table) {
-    // The DCT's DC is the sum of the 64 level-shifted samples; within
-    // -8192..8128, where the scalar lane of the vector quantiser gives the
-    // quotient rounded as the divisions do.
-    return static_cast<int16_t>(QuantiseByReciprocal(64 * (int32_t{sample} - 128), table, 0));
 }
 
 void EnableFlatShortcuts(bool enabled) {

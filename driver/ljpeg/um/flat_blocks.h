@@ -10,19 +10,37 @@
 #pragma once
 
 #include <stdint.h>
+#include <string.h>
 
 #include "encoder_session.h"
+#include "quantiser.h"
 
 // The probe for a source format: depth 8, 16, 24 or 32 bits, and pixel
 // order (PixelOrderBlueFirst or not), which the samples depend on.
 FlatMcuProbe ChooseFlatProbe(uint16_t bitsPerPixel, uint8_t pixelOrder);
 
 // Whether the 64 samples of a block are all equal.
-bool IsFlatBlock(const uint8_t *samples);
+inline bool IsFlatBlock(const uint8_t *samples) {
+    uint64_t first;
+    memcpy(&first, samples, 8);
+    // The first row must be one byte repeated; most busy blocks fail here.
+    if (first != (first & 0xFF) * 0x0101010101010101u) return false;
+    uint64_t difference = 0;
+    for (int k = 1; k < 8; ++k) {
+        uint64_t row;
+        memcpy(&row, samples + 8 * k, 8);
+        difference |= row ^ first;
+    }
+    return difference == 0;
+}
 
 // The quantised DC of a block of 64 samples equal to `sample`, as the
-// transform and quantiser give it.
-int16_t FlatBlockDc(uint8_t sample, const QuantTable *table);
+// transform and quantiser give it: the DCT's DC is the sum of the 64
+// level-shifted samples, within -8192..8128, where the scalar lane of the
+// vector quantiser gives the quotient the divisions do.
+inline int16_t FlatBlockDc(uint8_t sample, const QuantTable *table) {
+    return static_cast<int16_t>(QuantiseByReciprocal(64 * (int32_t{sample} - 128), table, 0));
+}
 
 // Whether calls may take the short paths (the default). Tests and the
 // encoder fuzzer turn them off for the whole process, to compare every

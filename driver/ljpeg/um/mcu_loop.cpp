@@ -22,31 +22,36 @@ struct McuBlocks {
     uint32_t count;
 };
 
-// Transforms the blocks of one MCU; two neighbours that share a quantisation
-// table (Y with Y, Cb with Cr) go through the pair transform where there is
-// one. With the short paths on, a flat block gets only its DC and a bit in
-// the mask returned. The order of transforms does not matter, only that of
-// coding.
-uint32_t TransformMcu(const EncoderSession *s, const uint8_t *samples, const McuBlocks &blocks,
-                      int16_t (*quantised)[64]) {
+// The flat blocks of a fetched MCU, as a mask (bit i for block i), each
+// given its DC.
+uint32_t FindFlatBlocks(const uint8_t *samples, const McuBlocks &blocks, int16_t (*quantised)[64]) {
     uint32_t flat = 0;
-    if (s->flatProbe) {
-        for (uint32_t i = 0; i < blocks.count; ++i) {
-            if (IsFlatBlock(samples + 64 * i)) {
-                flat |= 1u << i;
-                quantised[i][0] = FlatBlockDc(samples[64 * i], blocks.owner[i]->quantTable);
-            }
+    for (uint32_t i = 0; i < blocks.count; ++i) {
+        if (IsFlatBlock(samples + 64 * i)) {
+            flat |= 1u << i;
+            quantised[i][0] = FlatBlockDc(samples[64 * i], blocks.owner[i]->quantTable);
         }
     }
+    return flat;
+}
+
+// Transforms the blocks of one MCU but the flat ones; two neighbours that
+// share a quantisation table (Y with Y, Cb with Cr) go through the pair
+// transform where there is one. The order of transforms does not matter,
+// only that of coding. kSomeFlat false: the mask is 0, and the loop as
+// short as before flat blocks had a path of their own.
+template <bool kSomeFlat>
+void TransformMcu(const EncoderSession *s, const uint8_t *samples, const McuBlocks &blocks,
+                  uint32_t flat, int16_t (*quantised)[64]) {
     uint32_t i = 0;
     while (i < blocks.count) {
-        if (flat >> i & 1) {
+        if (kSomeFlat && (flat >> i & 1)) {
             i += 1;
             continue;
         }
         const QuantTable *table = blocks.owner[i]->quantTable;
-        if (s->blockPairTransform && i + 1 < blocks.count && !(flat >> (i + 1) & 1) &&
-            blocks.owner[i + 1]->quantTable == table) {
+        if (s->blockPairTransform && i + 1 < blocks.count &&
+            !(kSomeFlat && (flat >> (i + 1) & 1)) && blocks.owner[i + 1]->quantTable == table) {
             s->blockPairTransform(samples + 64 * i, table, quantised[i]);
             i += 2;
         } else {
@@ -54,7 +59,18 @@ uint32_t TransformMcu(const EncoderSession *s, const uint8_t *samples, const Mcu
             i += 1;
         }
     }
-    return flat;
+}
+
+template <bool kSomeFlat>
+int32_t CodeMcu(EncoderSession *s, const McuBlocks &blocks, uint32_t flat,
+                const int16_t (*quantised)[64]) {
+    for (uint32_t i = 0; i < blocks.count; ++i) {
+        int32_t coded = kSomeFlat && (flat >> i & 1)
+                            ? CodeFlatBlocks(s, &blocks.owner[i], quantised[i], 1)
+                            : s->blockCoder(s, blocks.owner[i], quantised[i]);
+        if (!coded) return 0;
+    }
+    return 1;
 }
 
 // An MCU whose source pixels are all one value: every block flat, with the
@@ -132,18 +148,26 @@ int32_t EncodeMcus(EncoderSession *s) {
     int16_t quantised[kMcuSampleBufferSize / 64][64];
     FlatMcu lastFlat;
     StartFlatMcus(blocks, &lastFlat);
+    // A photograph has few flat blocks, a page many: the probe looks at an
+    // MCU only after one that was flat or had a flat block, so that it costs
+    // photographs next to nothing, and a page at most a fetch where paper
+    // follows print (the blocks of every fetched MCU are still looked at).
+    bool probe = true;
     for (uint32_t n = 0; n < s->mcuCount;) {
-        uint32_t run = s->flatProbe ? s->flatProbe(s, samples) : 0;
+        uint32_t run = probe && s->flatProbe ? s->flatProbe(s, samples) : 0;
         if (run > 0) {
             if (!CodeFlatMcus(s, blocks, samples, run, &lastFlat)) return 0;
         } else {
             if (!s->fetcher(s, samples)) return 0;
-            uint32_t flat = TransformMcu(s, samples, blocks, quantised);
-            for (uint32_t i = 0; i < blocks.count; ++i) {
-                int32_t coded = flat >> i & 1 ? CodeFlatBlocks(s, &blocks.owner[i], quantised[i], 1)
-                                              : s->blockCoder(s, blocks.owner[i], quantised[i]);
-                if (!coded) return 0;
+            const uint32_t flat = s->flatProbe ? FindFlatBlocks(samples, blocks, quantised) : 0;
+            if (flat == 0) {
+                TransformMcu<false>(s, samples, blocks, 0, quantised);
+                if (!CodeMcu<false>(s, blocks, 0, quantised)) return 0;
+            } else {
+                TransformMcu<true>(s, samples, blocks, flat, quantised);
+                if (!CodeMcu<true>(s, blocks, flat, quantised)) return 0;
             }
+            probe = flat != 0;
             run = 1;
         }
         n += run;
