@@ -14,6 +14,7 @@
 #include "chroma_reduction.h"
 #include "encoder_stages.h"
 #include "entropy_coder.h"
+#include "flat_blocks.h"
 #include "pixel_intake.h"
 #include "quantiser.h"
 #include "session_fixture.h"
@@ -44,17 +45,20 @@ TEST(ChooseStages, PlainStagesWithoutVectorInstructions) {
                 EXPECT_EQ(s.blockTransform, &TransformBlock);
                 EXPECT_EQ(s.blockPairTransform, nullptr);
                 EXPECT_EQ(s.blockCoder, &CodeBlock);
+                EXPECT_EQ(s.flatProbe, ChooseFlatProbe(p.bits, order));
             }
         }
     }
 }
 
-// Grey and the 16-bit formats have no vector fetcher; grey never a reducer.
+// Grey and the 16-bit formats have no vector fetcher; grey never a reducer
+// and no vector flat probe.
 TEST(ChooseStages, EveryLevelKeepsWhatHasNoTwin) {
     for (uint32_t level : jpegtest::kSimdLevels) {
         for (uint8_t order : kOrders) {
             EXPECT_EQ(ChooseStages(level, 8, order, Sub2x2).fetcher, &FetchGray8);
             EXPECT_EQ(ChooseStages(level, 8, order, Sub2x2).chromaReducer, nullptr);
+            EXPECT_EQ(ChooseStages(level, 8, order, Sub2x2).flatProbe, ChooseFlatProbe(8, order));
             EXPECT_EQ(ChooseStages(level, 16, order, SubNone).fetcher,
                       order == 1 ? &FetchBgr16 : &FetchRgb16);
         }

@@ -35,69 +35,74 @@ uint8_t NextByte(uint32_t &seed) {
     return static_cast<uint8_t>(seed >> 16);
 }
 
-// Every MCU of a one-value picture whose edges cut MCUs both ways is flat,
-// in a run with the whole MCUs to its right, with the samples the fetcher
-// puts in each block and the source position it leaves after the run's
-// last; a change of any byte of any visible pixel makes it busy and
-// leaves the source as it was; and an MCU whose top row runs past the
-// source is not taken, so the fetcher reports the bound.
+// At every level: every MCU of a one-value picture whose edges cut MCUs
+// both ways is flat, in a run with the whole MCUs to its right, with the
+// samples the fetcher puts in each block and the source position it leaves
+// after the run's last; a change of any byte of any visible pixel makes it
+// busy and leaves the source as it was; and an MCU whose top row runs past
+// the source is not taken, so the fetcher reports the bound.
 TEST(FlatProbe, SeesExactlyTheOneValueMcus) {
-    for (uint16_t depth : kDepths) {
-        for (uint8_t order : {uint8_t{0}, PixelOrderBlueFirst}) {
-            for (const Shape &shape : kShapes) {
-                if (depth == 8 && shape.mcuWidth != 8) continue;
-                SCOPED_TRACE(::testing::Message()
-                             << depth << " bpp, order " << int{order} << ", MCU "
-                             << int{shape.mcuWidth} << "x" << int{shape.mcuHeight});
-                const EncoderStages stages =
-                    ChooseStages(SimdNone, depth, order, shape.subsampling);
-                FetchRig rig(21, 19, depth, shape.mcuWidth, shape.mcuHeight, stages.chromaReducer);
-                const uint32_t bytes = depth / 8;
-                const uint8_t pixel[4] = {0x9C, 0x3B, 0xE1, 0x47};
-                for (uint32_t y = 0; y < 19; ++y) {
-                    for (uint32_t x = 0; x < 21; ++x) memcpy(rig.Pixel(x, y), pixel, bytes);
-                }
-                const uint32_t across = rig.session.mcusPerRow, whole = 21 / shape.mcuWidth;
-                for (uint32_t m = 0; m < rig.session.mcuCount; ++m) {
-                    SCOPED_TRACE(m);
-                    // A run of the whole MCUs to the right edge; a cut one alone.
-                    const uint32_t column = m % across;
-                    rig.session.mcuIndex = m;
-                    uint8_t flat[3];
-                    ASSERT_EQ(stages.flatProbe(&rig.session, flat),
-                              column < whole ? whole - column : 1u);
-                    const uint32_t probed = rig.stream.position;
-                    const uint32_t lastOfRun = column < whole ? m - column + whole - 1 : m;
-                    ASSERT_EQ(rig.Fetch(stages.fetcher, lastOfRun), 1);
-                    EXPECT_EQ(rig.stream.position, probed);
-                    for (uint32_t c = 0; c < rig.session.componentCount; ++c) {
-                        const uint8_t *block =
-                            rig.samples + 64 * (c == 0 ? 0 : shape.yBlocks + c - 1);
-                        EXPECT_TRUE(IsFlatBlock(block));
-                        EXPECT_EQ(block[0], flat[c]) << "component " << c;
+    for (uint32_t level : kSimdLevels) {
+        if (!SimdLevelAvailable(level)) continue;
+        for (uint16_t depth : kDepths) {
+            for (uint8_t order : {uint8_t{0}, PixelOrderBlueFirst}) {
+                for (const Shape &shape : kShapes) {
+                    if (depth == 8 && shape.mcuWidth != 8) continue;
+                    SCOPED_TRACE(::testing::Message()
+                                 << SimdLevelName(level) << ", " << depth << " bpp, order "
+                                 << int{order} << ", MCU " << int{shape.mcuWidth} << "x"
+                                 << int{shape.mcuHeight});
+                    const EncoderStages stages =
+                        ChooseStages(level, depth, order, shape.subsampling);
+                    FetchRig rig(21, 19, depth, shape.mcuWidth, shape.mcuHeight,
+                                 stages.chromaReducer);
+                    const uint32_t bytes = depth / 8;
+                    const uint8_t pixel[4] = {0x9C, 0x3B, 0xE1, 0x47};
+                    for (uint32_t y = 0; y < 19; ++y) {
+                        for (uint32_t x = 0; x < 21; ++x) memcpy(rig.Pixel(x, y), pixel, bytes);
                     }
-                    rig.session.mcuIndex = m;
+                    const uint32_t across = rig.session.mcusPerRow, whole = 21 / shape.mcuWidth;
+                    for (uint32_t m = 0; m < rig.session.mcuCount; ++m) {
+                        SCOPED_TRACE(m);
+                        // A run of the whole MCUs to the right edge; a cut one alone.
+                        const uint32_t column = m % across;
+                        rig.session.mcuIndex = m;
+                        uint8_t flat[3];
+                        ASSERT_EQ(stages.flatProbe(&rig.session, flat),
+                                  column < whole ? whole - column : 1u);
+                        const uint32_t probed = rig.stream.position;
+                        const uint32_t lastOfRun = column < whole ? m - column + whole - 1 : m;
+                        ASSERT_EQ(rig.Fetch(stages.fetcher, lastOfRun), 1);
+                        EXPECT_EQ(rig.stream.position, probed);
+                        for (uint32_t c = 0; c < rig.session.componentCount; ++c) {
+                            const uint8_t *block =
+                                rig.samples + 64 * (c == 0 ? 0 : shape.yBlocks + c - 1);
+                            EXPECT_TRUE(IsFlatBlock(block));
+                            EXPECT_EQ(block[0], flat[c]) << "component " << c;
+                        }
+                        rig.session.mcuIndex = m;
 
-                    const uint32_t x0 = m % rig.session.mcusPerRow * shape.mcuWidth;
-                    const uint32_t y0 = m / rig.session.mcusPerRow * shape.mcuHeight;
-                    for (uint32_t y = y0; y < std::min(19u, y0 + shape.mcuHeight); ++y) {
-                        for (uint32_t x = x0; x < std::min(21u, x0 + shape.mcuWidth); ++x) {
-                            for (uint32_t b = 0; b < bytes; ++b) {
-                                rig.stream.position = 7;
-                                rig.Pixel(x, y)[b] ^= 0x10;
-                                EXPECT_EQ(stages.flatProbe(&rig.session, flat), 0)
-                                    << "pixel " << x << "," << y << " byte " << b;
-                                EXPECT_EQ(rig.stream.position, 7u);
-                                rig.Pixel(x, y)[b] ^= 0x10;
+                        const uint32_t x0 = m % rig.session.mcusPerRow * shape.mcuWidth;
+                        const uint32_t y0 = m / rig.session.mcusPerRow * shape.mcuHeight;
+                        for (uint32_t y = y0; y < std::min(19u, y0 + shape.mcuHeight); ++y) {
+                            for (uint32_t x = x0; x < std::min(21u, x0 + shape.mcuWidth); ++x) {
+                                for (uint32_t b = 0; b < bytes; ++b) {
+                                    rig.stream.position = 7;
+                                    rig.Pixel(x, y)[b] ^= 0x10;
+                                    EXPECT_EQ(stages.flatProbe(&rig.session, flat), 0)
+                                        << "pixel " << x << "," << y << " byte " << b;
+                                    EXPECT_EQ(rig.stream.position, 7u);
+                                    rig.Pixel(x, y)[b] ^= 0x10;
+                                }
                             }
                         }
                     }
+                    // A source ending one byte before the top row's last pixel ends.
+                    rig.Truncate(size_t{18} * rig.session.stride + 21 * bytes - 1);
+                    uint8_t flat[3];
+                    rig.session.mcuIndex = rig.session.mcusPerRow - 1;
+                    EXPECT_EQ(stages.flatProbe(&rig.session, flat), 0);
                 }
-                // A source ending one byte before the top row's last pixel ends.
-                rig.Truncate(size_t{18} * rig.session.stride + 21 * bytes - 1);
-                uint8_t flat[3];
-                rig.session.mcuIndex = rig.session.mcusPerRow - 1;
-                EXPECT_EQ(stages.flatProbe(&rig.session, flat), 0);
             }
         }
     }

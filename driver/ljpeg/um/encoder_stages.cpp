@@ -55,7 +55,8 @@ constexpr FetcherTwin kFetcherTwins[] = {
     {SimdSse2, 32, FetchRgb32Sse2, FetchBgr32Sse2},
 };
 
-void ChooseTwins(EncoderStages *stages, uint32_t level, uint16_t bitsPerPixel, bool blueFirst) {
+void ChooseTwins(EncoderStages *stages, uint32_t level, uint16_t bitsPerPixel, uint8_t pixelOrder) {
+    const bool blueFirst = pixelOrder == PixelOrderBlueFirst;
     for (const FetcherTwin &twin : kFetcherTwins) {
         if (level >= twin.level && bitsPerPixel == twin.bitsPerPixel) {
             stages->fetcher = blueFirst ? twin.blueFirst : twin.redFirst;
@@ -63,12 +64,14 @@ void ChooseTwins(EncoderStages *stages, uint32_t level, uint16_t bitsPerPixel, b
         }
     }
     if (level >= SimdSse2) {
+        if (FlatMcuProbe probe = FlatProbeSse2(bitsPerPixel, pixelOrder)) stages->flatProbe = probe;
         if (stages->chromaReducer == Reduce2x2) stages->chromaReducer = Reduce2x2Sse2;
         if (stages->chromaReducer == Reduce2x1) stages->chromaReducer = Reduce2x1Sse2;
         stages->blockTransform = TransformSse2;
         stages->blockCoder = CodeBlockSse2;
     }
     if (level >= SimdAvx2) {
+        if (FlatMcuProbe probe = FlatProbeAvx2(bitsPerPixel, pixelOrder)) stages->flatProbe = probe;
         stages->blockPairTransform = TransformPairAvx2;
         stages->blockCoder = CodeBlockAvx2;
     }
@@ -88,7 +91,7 @@ EncoderStages ChooseStages(uint32_t simdLevel, uint16_t bitsPerPixel, uint8_t pi
     stages.blockCoder = CodeBlock;
     stages.flatProbe = ChooseFlatProbe(bitsPerPixel, pixelOrder);
 #if TRIVJPEG_X86
-    ChooseTwins(&stages, simdLevel, bitsPerPixel, blueFirst);
+    ChooseTwins(&stages, simdLevel, bitsPerPixel, pixelOrder);
 #else
     (void)simdLevel;
 #endif

@@ -19,7 +19,7 @@ struct EncoderStages {
     BlockTransform blockTransform;      // forward DCT and quantisation of one block
     BlockTransform blockPairTransform;  // two blocks of one table at once; may be null
     BlockCoder blockCoder;
-    FlatMcuProbe flatProbe;  // the same at every level
+    FlatMcuProbe flatProbe;
 };
 
 // bitsPerPixel is 8, 16, 24 or 32; pixelOrder PixelOrderBlueFirst puts blue first;

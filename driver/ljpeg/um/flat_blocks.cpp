@@ -1,148 +1,47 @@
-// Flat blocks and MCUs: the probes on the source rows, the test of a block's
-// samples, and the DC of a flat block.
+// Flat MCUs: the plain probe on the source rows, and the switch that tests
+// and the encoder fuzzer use to send every block the full way.
 
 #include "flat_blocks.h"
 
-#include <string.h>
-
 #include <atomic>
 
-#include "pixel_intake_rows.h"
+#include "flat_blocks_rows.h"
 
-using namespace intake;
+using namespace flat;
 
 namespace {
 
 std::atomic<bool> shortcutsEnabled{true};
 
-inline uint64_t Load64(const uint8_t *p) {
-    uint64_t v;
-    memcpy(&v, p, 8);
-    return v;
-}
-
-// A whole row of an MCU is 8 or 16 pixels, a multiple of 8 bytes. Its
-// first 24 bytes (3-byte pixels) or 8 bytes (the others) are the words every
-// row of a one-pixel MCU repeats, if they hold one pixel repeated; the
-// words are taken from the row itself, which needs no pixel assembled.
-template <uint32_t kBytes>
-inline bool RepeatsOnePixel(const uint8_t *row, uint64_t *words) {
-    words[0] = Load64(row);
-    if constexpr (kBytes == 3) {
-        words[1] = Load64(row + 8);
-        words[2] = Load64(row + 16);
-        // Byte i + 3 equals byte i for i from 0 to 7, 8 to 15 and 13 to 20.
-        return Load64(row + 3) == words[0] && Load64(row + 11) == words[1] &&
-               Load64(row + 16) == Load64(row + 13);
-    } else {
-        constexpr uint64_t kPixel = (uint64_t{1} << (8 * kBytes)) - 1;
-        constexpr uint64_t kRepeat = 0xFFFFFFFFFFFFFFFFu / kPixel;  // 0x0101..., 0x00010001..., ...
-        return words[0] == (words[0] & kPixel) * kRepeat;
-    }
-}
-
-// Whether `rows` rows of kLength bytes, the first at top and each further
-// one `stride` bytes lower, all repeat the words. Stops at the first row
-// that does not: in a photograph that is nearly always the first.
+// Whole rows a 64-bit word at a time.
 template <uint32_t kBytes, uint32_t kLength>
-bool RowsHold(const uint64_t *words, const uint8_t *top, uint32_t stride, uint32_t rows) {
-    // Word k of a row starts at byte 8k of the pattern's period of 24.
+uint32_t McusHold(const uint64_t *words, const uint8_t *top, uint32_t stride, uint32_t rows,
+                  uint32_t most) {
     constexpr uint32_t kPeriod = kBytes == 3 ? 3 : 1;
-    for (uint32_t i = 0; i < rows; ++i) {
-        const uint8_t *row = top - size_t{i} * stride;
-        // The rows are read left to right, each its own stream of a few
-        // bytes per MCU: ask for the lines four MCUs on early.
-        __builtin_prefetch(row + 4 * kLength);
-        uint64_t difference = 0;
+    for (uint32_t n = 0; n < most; ++n) {
+        const uint8_t *mcu = top + size_t{n} * kLength;
+        for (uint32_t i = 0; i < rows; ++i) {
+            const uint8_t *row = mcu - size_t{i} * stride;
+            __builtin_prefetch(row + 4 * kLength);
+            uint64_t difference = 0;
 #pragma GCC unroll 8
-        for (uint32_t k = 0; k < kLength / 8; ++k) {
-            difference |= Load64(row + 8 * k) ^ words[k % kPeriod];
-        }
-        if (difference != 0) return false;
-    }
-    return true;
-}
-
-// How many of `most` neighbouring whole MCUs, the first at top, hold one
-// pixel value throughout, the one `words` repeat.
-template <uint32_t kBytes, uint32_t kWidth>
-uint32_t WholeMcusHold(const uint64_t *words, const uint8_t *top, uint32_t stride, uint32_t rows,
-                       uint32_t most) {
-    constexpr uint32_t kLength = kWidth * kBytes;  // a whole number of patterns
-    uint32_t n = 0;
-    while (n < most && RowsHold<kBytes, kLength>(words, top + size_t{n} * kLength, stride, rows))
-        ++n;
-    return n;
-}
-
-// Rows cut by the right edge, of any length: byte by byte against the first
-// pixel.
-template <uint32_t kBytes>
-bool CutRowsHold(const uint8_t *top, uint32_t stride, uint32_t rows, uint32_t length) {
-    for (uint32_t i = 0; i < rows; ++i) {
-        const uint8_t *row = top - size_t{i} * stride;
-        for (uint32_t j = 0; j < length; ++j) {
-            if (row[j] != top[j % kBytes]) return false;
+            for (uint32_t k = 0; k < kLength / 8; ++k) {
+                difference |= Load64(row + 8 * k) ^ words[k % kPeriod];
+            }
+            if (difference != 0) return n;
         }
     }
-    return true;
+    return most;
 }
 
-// Grey samples are the source bytes.
-struct Grey8 {
-    static constexpr uint32_t kBytes = 1;
+struct PlainRows {
+    template <uint32_t kBytes, uint32_t kLength>
+    static constexpr McusTest *Hold = McusHold<kBytes, kLength>;
 };
 
 template <class Format>
-void SamplesOf(const uint8_t *pixel, uint8_t *samples) {
-    if constexpr (Format::kBytes == 1) {
-        samples[0] = pixel[0];
-    } else {
-        Convert(Format::Unpack(pixel), samples, samples + 1, samples + 2);
-    }
-}
-
-template <class Format>
-uint32_t ProbeFlatMcus(EncoderSession *s, uint8_t *samples) {
-    constexpr uint32_t kBytes = Format::kBytes;
-    McuPlace place;
-    if (!LocateMcu(s, &place)) return 0;
-    const uint32_t rows = place.rowsInside < s->mcuHeight ? place.rowsInside : s->mcuHeight;
-    // The top row lies highest in the source: if it lies inside, all do.
-    ByteStream *source = s->source;
-    const uint64_t top = SegmentStart(s, place, 0, kBytes);
-    const uint32_t length = place.columnsInside * kBytes;
-    if (top + length > source->size) return 0;
-
-    const uint8_t *pixel = source->buffer + top;
-    uint32_t run;
-    if (place.columnsInside == s->mcuWidth) {
-        // Most MCUs of a photograph fail here, on their first row.
-        uint64_t words[3];
-        if (!RepeatsOnePixel<kBytes>(pixel, words)) return 0;
-        // The whole MCUs from here to the right edge whose top rows lie
-        // inside the source (the first does).
-        uint32_t most = (s->width - place.x0) / s->mcuWidth;
-        if (top + uint64_t{most} * length > source->size) {
-            most = static_cast<uint32_t>((source->size - top) / length);
-        }
-        run = s->mcuWidth == 16 ? WholeMcusHold<kBytes, 16>(words, pixel, s->stride, rows, most)
-                                : WholeMcusHold<kBytes, 8>(words, pixel, s->stride, rows, most);
-    } else {
-        run = CutRowsHold<kBytes>(pixel, s->stride, rows, length) ? 1 : 0;
-    }
-    if (run == 0) return 0;
-
-    SamplesOf<Format>(pixel, samples);
-    // Where the fetcher of the last leaves the source: past the lowest row
-    // it read. The next MCU is located from the last.
-    const uint64_t last = uint64_t{run - 1} * length;
-    source->position =
-        static_cast<uint32_t>(SegmentStart(s, place, rows - 1, kBytes) + last + length);
-    if (kBytes == 1) source->bitCount = 0;
-    s->locatedIndex += run - 1;
-    s->locatedColumn = static_cast<uint16_t>(s->locatedColumn + run - 1);
-    return run;
+uint32_t ProbePlain(EncoderSession *s, uint8_t *samples) {
+    return ProbeFlatMcus<Format, PlainRows>(s, samples);
 }
 
 }  // namespace
@@ -150,10 +49,10 @@ uint32_t ProbeFlatMcus(EncoderSession *s, uint8_t *samples) {
 FlatMcuProbe ChooseFlatProbe(uint16_t bitsPerPixel, uint8_t pixelOrder) {
     const bool blueFirst = pixelOrder == PixelOrderBlueFirst;
     switch (bitsPerPixel) {
-        case 8: return ProbeFlatMcus<Grey8>;
-        case 16: return blueFirst ? ProbeFlatMcus<Bgr16> : ProbeFlatMcus<Rgb16>;
-        case 24: return blueFirst ? ProbeFlatMcus<Bgr24> : ProbeFlatMcus<Rgb24>;
-        default: return blueFirst ? ProbeFlatMcus<Bgr32> : ProbeFlatMcus<Rgb32>;
+        case 8: return ProbePlain<Grey8>;
+        case 16: return blueFirst ? ProbePlain<Bgr16> : ProbePlain<Rgb16>;
+        case 24: return blueFirst ? ProbePlain<Bgr24> : ProbePlain<Rgb24>;
+        default: return blueFirst ? ProbePlain<Bgr32> : ProbePlain<Rgb32>;
     }
 }
 

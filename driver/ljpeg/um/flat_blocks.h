@@ -14,10 +14,18 @@
 
 #include "encoder_session.h"
 #include "quantiser.h"
+#include "simd_support.h"
 
 // The probe for a source format: depth 8, 16, 24 or 32 bits, and pixel
 // order (PixelOrderBlueFirst or not), which the samples depend on.
 FlatMcuProbe ChooseFlatProbe(uint16_t bitsPerPixel, uint8_t pixelOrder);
+
+#if TRIVJPEG_X86
+// The same probes testing whole rows 16 (SSE2) or 32 (AVX2) bytes at a
+// time; none for grey, whose 8-byte rows the plain probe tests as one word.
+FlatMcuProbe FlatProbeSse2(uint16_t bitsPerPixel, uint8_t pixelOrder);
+FlatMcuProbe FlatProbeAvx2(uint16_t bitsPerPixel, uint8_t pixelOrder);
+#endif
 
 // Whether the 64 samples of a block are all equal.
 inline bool IsFlatBlock(const uint8_t *samples) {
