@@ -11,6 +11,7 @@
 
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "image_file.h"
@@ -186,7 +187,7 @@ TEST(Decoder, FidelityGrowsWithQuality) {
     EXPECT_GT(high, 40.0);
 }
 
-// --- Real photographs --------------------------------------------------------
+// --- Real photographs and pages ---------------------------------------------
 
 Image FromSource(const SourceImage &s) {
     Image image;
@@ -249,36 +250,87 @@ bool LoadPhoto(const char *path, Image *image) {
     return image->bitsPerPixel == 24;
 }
 
+// Every depth, at qualities 75 and 90 and every subsampling: the oracle's
+// bytes, and a fidelity a photograph or a page should have.
+void ExpectVariantsMatchOracle(const char *name, const Image &bgr) {
+    SourceImage greySource;
+    greySource.width = bgr.width;
+    greySource.height = bgr.height;
+    greySource.bitsPerPixel = 24;
+    greySource.pixelOrder = 1;
+    greySource.bytes = bgr.bytes;
+    ConvertToGrey(&greySource);
+    Image variants[] = {FromSource(greySource), Repack(bgr, 16), bgr, Repack(bgr, 32)};
+    for (const Image &image : variants) {
+        for (uint8_t quality : {75, 90}) {
+            for (uint8_t subsampling : {0, 1, 2}) {
+                if (image.bitsPerPixel == 8 && subsampling != 0) continue;
+                ExpectMatchesOracle(image, quality, subsampling);
+                double psnr = Psnr(image, Encode(image, quality, subsampling));
+                const char *mode =
+                    image.bitsPerPixel == 8 ? "grey" : kSubsamplingNames[subsampling];
+                printf("PSNR %-12s %4ux%-4u %2u bpp q%-3d %-4s %6.2f dB\n", name, image.width,
+                       image.height, image.bitsPerPixel, quality, mode, psnr);
+                EXPECT_GT(psnr, 28.0);
+            }
+        }
+    }
+}
+
 TEST(Photographs, MatchOracleAtEveryDepthAndReportPsnr) {
     int loaded = 0;
     for (const char *path : kPhotos) {
         Image bgr;
         if (!LoadPhoto(path, &bgr)) continue;
         ++loaded;
-        SourceImage greySource;
-        greySource.width = bgr.width;
-        greySource.height = bgr.height;
-        greySource.bitsPerPixel = 24;
-        greySource.pixelOrder = 1;
-        greySource.bytes = bgr.bytes;
-        ConvertToGrey(&greySource);
-        Image variants[] = {FromSource(greySource), Repack(bgr, 16), bgr, Repack(bgr, 32)};
-        for (const Image &image : variants) {
-            for (uint8_t quality : {75, 90}) {
-                for (uint8_t subsampling : {0, 1, 2}) {
-                    if (image.bitsPerPixel == 8 && subsampling != 0) continue;
-                    ExpectMatchesOracle(image, quality, subsampling);
-                    double psnr = Psnr(image, Encode(image, quality, subsampling));
-                    const char *mode = image.bitsPerPixel == 8 ? "grey" : kSubsamplingNames[subsampling];
-                    printf("PSNR %-12s %4ux%-4u %2u bpp q%-3d %-4s %6.2f dB\n",
-                           strrchr(path, '/') + 1, image.width, image.height, image.bitsPerPixel,
-                           quality, mode, psnr);
-                    EXPECT_GT(psnr, 28.0);
-                }
-            }
-        }
+        ExpectVariantsMatchOracle(strrchr(path, '/') + 1, bgr);
     }
-    if (loaded == 0) GTEST_SKIP() << "no photographs: install mate-backgrounds (scripts/setup does)";
+    if (loaded == 0)
+        GTEST_SKIP() << "no photographs: install mate-backgrounds (scripts/setup does)";
+}
+
+// Document pages as a printer gets them, mostly paper: a manual's title
+// page and a text page, rendered at 100 dpi (most of their MCUs are one
+// colour and take the encoder's short paths).
+bool LoadPage(int number, Image *image) {
+    const std::string base = testing::TempDir() + "trivjpeg_page";
+    const std::string command = "pdftoppm -r 100 -f " + std::to_string(number) + " -l " +
+                                std::to_string(number) + " -singlefile " +
+                                "/usr/share/doc/libtasn1-doc/libtasn1.pdf '" + base + "'";
+    if (system(command.c_str()) != 0) return false;
+    const std::string ppm = base + ".ppm";
+    FILE *f = fopen(ppm.c_str(), "rb");
+    if (!f) return false;
+    std::vector<uint8_t> bytes;
+    uint8_t chunk[65536];
+    size_t n;
+    while ((n = fread(chunk, 1, sizeof chunk, f)) > 0) bytes.insert(bytes.end(), chunk, chunk + n);
+    fclose(f);
+    remove(ppm.c_str());
+    SourceImage source;
+    std::string error;
+    if (!ReadImage(std::move(bytes), &source, &error) || source.bitsPerPixel != 24) return false;
+    // PPM rows are red first; the variants are made from blue-first rows.
+    const uint64_t stride = RowStride(source.width, 24);
+    for (uint32_t y = 0; y < source.height; ++y) {
+        uint8_t *p = source.bytes.data() + source.offset + y * stride;
+        for (uint32_t x = 0; x < source.width; ++x, p += 3) std::swap(p[0], p[2]);
+    }
+    source.pixelOrder = 1;
+    *image = FromSource(source);
+    return true;
+}
+
+TEST(Pages, MatchOracleAtEveryDepthAndReportPsnr) {
+    int loaded = 0;
+    for (int number : {1, 6}) {
+        Image bgr;
+        if (!LoadPage(number, &bgr)) continue;
+        ++loaded;
+        ExpectVariantsMatchOracle(number == 1 ? "title page" : "text page", bgr);
+    }
+    if (loaded == 0)
+        GTEST_SKIP() << "no pages: install poppler-utils and libtasn1-doc (scripts/setup does)";
 }
 
 }  // namespace
