@@ -230,22 +230,27 @@ constexpr const char *kPhotos[] = {
     "/usr/share/backgrounds/mate/abstract/Elephants.jpg",
 };
 
-bool LoadPhoto(const char *path, Image *image) {
-    std::string bmp = testing::TempDir() + "trivjpeg_photo.bmp";
-    // Scaled down so the suite stays quick; djpeg keeps the photo's detail.
-    std::string command = std::string("djpeg -scale 1/4 -bmp -outfile '") + bmp + "' '" + path + "'";
+// Runs a command that writes an image file, then reads and removes it.
+bool ReadMadeImage(const std::string &command, const std::string &path, SourceImage *source) {
     if (system(command.c_str()) != 0) return false;
-    FILE *f = fopen(bmp.c_str(), "rb");
+    FILE *f = fopen(path.c_str(), "rb");
     if (!f) return false;
     std::vector<uint8_t> bytes;
     uint8_t chunk[65536];
     size_t n;
     while ((n = fread(chunk, 1, sizeof chunk, f)) > 0) bytes.insert(bytes.end(), chunk, chunk + n);
     fclose(f);
-    remove(bmp.c_str());
-    SourceImage source;
+    remove(path.c_str());
     std::string error;
-    if (!ReadImage(std::move(bytes), &source, &error)) return false;
+    return ReadImage(std::move(bytes), source, &error);
+}
+
+bool LoadPhoto(const char *path, Image *image) {
+    std::string bmp = testing::TempDir() + "trivjpeg_photo.bmp";
+    // Scaled down so the suite stays quick; djpeg keeps the photo's detail.
+    std::string command = std::string("djpeg -scale 1/4 -bmp -outfile '") + bmp + "' '" + path + "'";
+    SourceImage source;
+    if (!ReadMadeImage(command, bmp, &source)) return false;
     *image = FromSource(source);
     return image->bitsPerPixel == 24;
 }
@@ -297,19 +302,8 @@ bool LoadPage(int number, Image *image) {
     const std::string command = "pdftoppm -r 100 -f " + std::to_string(number) + " -l " +
                                 std::to_string(number) + " -singlefile " +
                                 "/usr/share/doc/libtasn1-doc/libtasn1.pdf '" + base + "'";
-    if (system(command.c_str()) != 0) return false;
-    const std::string ppm = base + ".ppm";
-    FILE *f = fopen(ppm.c_str(), "rb");
-    if (!f) return false;
-    std::vector<uint8_t> bytes;
-    uint8_t chunk[65536];
-    size_t n;
-    while ((n = fread(chunk, 1, sizeof chunk, f)) > 0) bytes.insert(bytes.end(), chunk, chunk + n);
-    fclose(f);
-    remove(ppm.c_str());
     SourceImage source;
-    std::string error;
-    if (!ReadImage(std::move(bytes), &source, &error) || source.bitsPerPixel != 24) return false;
+    if (!ReadMadeImage(command, base + ".ppm", &source) || source.bitsPerPixel != 24) return false;
     // PPM rows are red first; the variants are made from blue-first rows.
     const uint64_t stride = RowStride(source.width, 24);
     for (uint32_t y = 0; y < source.height; ++y) {

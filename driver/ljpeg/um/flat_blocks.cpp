@@ -44,16 +44,15 @@ uint32_t ProbePlain(EncoderSession *s, uint8_t *samples) {
     return ProbeFlatMcus<Format, PlainRows>(s, samples);
 }
 
+struct PlainProbes {
+    template <class Format>
+    static constexpr FlatMcuProbe kProbe = ProbePlain<Format>;
+};
+
 }  // namespace
 
 FlatMcuProbe ChooseFlatProbe(uint16_t bitsPerPixel, uint8_t pixelOrder) {
-    const bool blueFirst = pixelOrder == PixelOrderBlueFirst;
-    switch (bitsPerPixel) {
-        case 8: return ProbePlain<Grey8>;
-        case 16: return blueFirst ? ProbePlain<Bgr16> : ProbePlain<Rgb16>;
-        case 24: return blueFirst ? ProbePlain<Bgr24> : ProbePlain<Rgb24>;
-        default: return blueFirst ? ProbePlain<Bgr32> : ProbePlain<Rgb32>;
-    }
+    return ProbeOfFormat<PlainProbes>(bitsPerPixel, pixelOrder);
 }
 
 void EnableFlatShortcuts(bool enabled) {

@@ -124,4 +124,19 @@ __attribute__((always_inline)) inline uint32_t ProbeFlatMcus(EncoderSession *s, 
     return run;
 }
 
+// The probe of a source format, Probes::kProbe<Format>, for a depth and
+// pixel order; grey's is null where kGrey is false.
+template <class Probes, bool kGrey = true>
+FlatMcuProbe ProbeOfFormat(uint16_t bitsPerPixel, uint8_t pixelOrder) {
+    const bool blueFirst = pixelOrder == PixelOrderBlueFirst;
+    switch (bitsPerPixel) {
+        case 8:
+            if constexpr (kGrey) return Probes::template kProbe<Grey8>;
+            return nullptr;
+        case 16: return blueFirst ? Probes::template kProbe<Bgr16> : Probes::template kProbe<Rgb16>;
+        case 24: return blueFirst ? Probes::template kProbe<Bgr24> : Probes::template kProbe<Rgb24>;
+        default: return blueFirst ? Probes::template kProbe<Bgr32> : Probes::template kProbe<Rgb32>;
+    }
+}
+
 }  // namespace flat

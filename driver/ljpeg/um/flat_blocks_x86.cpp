@@ -69,6 +69,11 @@ uint32_t ProbeSse2(EncoderSession *s, uint8_t *samples) {
     return ProbeFlatMcus<Format, Sse2Rows>(s, samples);
 }
 
+struct Sse2Probes {
+    template <class Format>
+    static constexpr FlatMcuProbe kProbe = ProbeSse2<Format>;
+};
+
 TRIVJPEG_TARGET_END
 
 TRIVJPEG_TARGET_BEGIN("sse2,ssse3,avx2,bmi,bmi2,popcnt")
@@ -128,26 +133,19 @@ uint32_t ProbeAvx2(EncoderSession *s, uint8_t *samples) {
     return ProbeFlatMcus<Format, Avx2Rows>(s, samples);
 }
 
+struct Avx2Probes {
+    template <class Format>
+    static constexpr FlatMcuProbe kProbe = ProbeAvx2<Format>;
+};
+
 TRIVJPEG_TARGET_END
 
 }  // namespace
 
 FlatMcuProbe FlatProbeSse2(uint16_t bitsPerPixel, uint8_t pixelOrder) {
-    const bool blueFirst = pixelOrder == PixelOrderBlueFirst;
-    switch (bitsPerPixel) {
-        case 8: return nullptr;
-        case 16: return blueFirst ? ProbeSse2<Bgr16> : ProbeSse2<Rgb16>;
-        case 24: return blueFirst ? ProbeSse2<Bgr24> : ProbeSse2<Rgb24>;
-        default: return blueFirst ? ProbeSse2<Bgr32> : ProbeSse2<Rgb32>;
-    }
+    return ProbeOfFormat<Sse2Probes, false>(bitsPerPixel, pixelOrder);
 }
 
 FlatMcuProbe FlatProbeAvx2(uint16_t bitsPerPixel, uint8_t pixelOrder) {
-    const bool blueFirst = pixelOrder == PixelOrderBlueFirst;
-    switch (bitsPerPixel) {
-        case 8: return nullptr;
-        case 16: return blueFirst ? ProbeAvx2<Bgr16> : ProbeAvx2<Rgb16>;
-        case 24: return blueFirst ? ProbeAvx2<Bgr24> : ProbeAvx2<Rgb24>;
-        default: return blueFirst ? ProbeAvx2<Bgr32> : ProbeAvx2<Rgb32>;
-    }
+    return ProbeOfFormat<Avx2Probes, false>(bitsPerPixel, pixelOrder);
 }
