@@ -29,12 +29,14 @@ FlatMcuProbe FlatProbeAvx2(uint16_t bitsPerPixel, uint8_t pixelOrder);
 
 // Whether the 64 samples of a block are all equal.
 inline bool IsFlatBlock(const uint8_t *samples) {
-    uint64_t first;
+    uint64_t first, last;
     memcpy(&first, samples, 8);
-    // The first row must be one byte repeated; most busy blocks fail here.
-    if (first != (first & 0xFF) * 0x0101010101010101u) return false;
+    memcpy(&last, samples + 56, 8);
+    // The first row must be one byte repeated, and the last the same; most
+    // busy blocks, smooth ones too, fail here.
+    if (first != (first & 0xFF) * 0x0101010101010101u || last != first) return false;
     uint64_t difference = 0;
-    for (int k = 1; k < 8; ++k) {
+    for (int k = 1; k < 7; ++k) {
         uint64_t row;
         memcpy(&row, samples + 8 * k, 8);
         difference |= row ^ first;

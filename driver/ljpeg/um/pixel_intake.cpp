@@ -34,6 +34,18 @@ int32_t FetchGray8(EncoderSession *s, uint8_t *samples) {
 
     ByteStream *source = s->source;
     const uint32_t count = place.columnsInside;
+    // A whole MCU whose top row, the highest in the source, lies inside:
+    // eight rows copied, and the stream left past the lowest.
+    if (count == 8 && place.rowsInside >= 8) {
+        const uint64_t top = SegmentStart(s, place, 0, 1);
+        if (top + 8 <= source->size) {
+            const uint8_t *row = source->buffer + top;
+            for (uint32_t i = 0; i < 8; ++i, row -= s->stride) memcpy(samples + 8 * i, row, 8);
+            source->position = static_cast<uint32_t>(top - 7 * uint64_t{s->stride} + 8);
+            source->bitCount = 0;
+            return 1;
+        }
+    }
     for (uint32_t i = 0; i < 8; ++i) {
         uint8_t *row = samples + 8 * i;
         if (i >= place.rowsInside) {
