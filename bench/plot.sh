@@ -7,7 +7,9 @@
 # Writes OUTDIR/benchmark.svg (gnuplot: the ratio TRIVJPEG / libjpeg-turbo
 # per setting and photograph) and OUTDIR/benchmark.md (how it was measured,
 # the chart, the summary and the full table). The summary gives, per
-# subsampling and over all settings, the minimum, median and maximum ratio.
+# subsampling and over all settings, the minimum, median and maximum ratio,
+# for the photographs and for the document pages (images named page-...)
+# apart.
 # Lines of the CSV that start with "# machine: " and "# reps: " (as
 # scripts/bench --plot writes them) name the machine and the repetitions.
 set -euo pipefail
@@ -15,7 +17,7 @@ export LC_ALL=C
 
 case ${1:-} in
     -h | --help)
-        sed -n '2,12s/^# \{0,1\}//p' "$0"
+        sed -n '2,14s/^# \{0,1\}//p' "$0"
         exit 0
         ;;
 esac
@@ -34,6 +36,10 @@ machine=${machine:-unknown machine}
 # dropped.
 awk -F, '!/^#/ && $1 != "image" && NF >= 10 { sub(/\.([Bb][Mm][Pp]|ppm)$/, "", $1); print }' OFS=, "$csv" >"$tmp/rows"
 [[ -s $tmp/rows ]] || { echo "plot: $csv: no data rows" >&2; exit 1; }
+# Photographs and document pages (scripts/bench names those page-...) apart:
+# the chart is of the photographs, the pages have a summary of their own.
+awk -F, '$1 !~ /^page-/' "$tmp/rows" >"$tmp/photos"
+awk -F, '$1 ~ /^page-/' "$tmp/rows" >"$tmp/pages"
 
 # gnuplot data (one block per photograph, a blank line between settings
 # groups so that lines do not join them) and the commands that label it:
@@ -69,7 +75,7 @@ awk -F, -v data="$tmp/data" '
             plot = plot sprintf(" \"%s\" index %d using 1:2 with linespoints lw 1.5 ps 1.1 title \"%s\",", data, i, legend(iname[i]))
         }
         print plot " 1 with lines dt 2 lw 1.5 lc rgb \"black\" title \"parity\""
-    }' "$tmp/rows" >"$tmp/layout.gp"
+    }' "$tmp/photos" >"$tmp/layout.gp"
 
 gnuplot <<EOF
 set terminal svg size 900,540 font "sans,13" noenhanced background "white"
@@ -91,30 +97,46 @@ EOF
 sed -i '/^<desc>Produced by GNUPLOT/d' "$out/benchmark.svg"
 
 # Summary: per subsampling and over everything, min, median and max ratio.
-awk -F, '{ print $5, $9; print "all", $9 }' "$tmp/rows" | sort -k1,1 -k2,2g | awk '
-    { v[$1, ++n[$1]] = $2 }
-    END {
-        print "| mode | settings | min | median | max |"
-        print "|---|--:|--:|--:|--:|"
-        split("420 422 444 grey all", order, " ")
-        for (o = 1; o <= 5; o++) {
-            g = order[o]; c = n[g]
-            if (!c) continue
-            med = c % 2 ? v[g, (c + 1) / 2] : (v[g, c / 2] + v[g, c / 2 + 1]) / 2
-            printf "| %s | %d | %.2f | %.2f | %.2f |\n", g == "all" ? "all settings" : g, c, v[g, 1], med, v[g, c]
-        }
-    }' >"$tmp/summary.md"
+summary() {
+    awk -F, '{ print $5, $9; print "all", $9 }' "$1" | sort -k1,1 -k2,2g | awk '
+        { v[$1, ++n[$1]] = $2 }
+        END {
+            print "| mode | settings | min | median | max |"
+            print "|---|--:|--:|--:|--:|"
+            split("420 422 444 grey all", order, " ")
+            for (o = 1; o <= 5; o++) {
+                g = order[o]; c = n[g]
+                if (!c) continue
+                med = c % 2 ? v[g, (c + 1) / 2] : (v[g, c / 2] + v[g, c / 2 + 1]) / 2
+                printf "| %s | %d | %.2f | %.2f | %.2f |\n", g == "all" ? "all settings" : g, c, v[g, 1], med, v[g, c]
+            }
+        }'
+}
+{
+    if [[ -s $tmp/photos ]]; then
+        echo "Ratio over the photographs, both depths and every quality:"
+        echo
+        summary "$tmp/photos"
+    fi
+    if [[ -s $tmp/pages ]]; then
+        [[ -s $tmp/photos ]] && echo
+        echo "Ratio over the document pages, both depths and every quality:"
+        echo
+        summary "$tmp/pages"
+    fi
+} >"$tmp/summary.md"
 
 {
     echo "# Encode throughput beside libjpeg-turbo"
     echo
-    echo "Measured with \`scripts/bench --plot\` (bench/trivbench): each photograph is encoded by"
+    echo "Measured with \`scripts/bench --plot\` (bench/trivbench): each photograph and document"
+    echo "page (a manual's page rendered at 600 dpi, named page-...) is encoded by"
     echo "TRIVJPEG and by libjpeg-turbo (TurboJPEG, accurate DCT) from the same bottom-up pixels,"
     echo "BGR at 24 bits per pixel, BGRX at 32 and grey at 8, at the same quality and"
     echo "subsampling, on one thread. The two encoders run interleaved and each figure is the"
-    echo "median of ${reps:-several} repetitions, in megapixels per second. The ratio is TRIVJPEG's"
-    echo "throughput over libjpeg-turbo's: above 1, TRIVJPEG is faster. Size-only is TRIVJPEG's"
-    echo "mode that counts the bytes of the stream without storing them."
+    echo "median of ${reps:-several} repetitions, in megapixels and in encodes (pages) per second. The"
+    echo "ratio is TRIVJPEG's throughput over libjpeg-turbo's: above 1, TRIVJPEG is faster."
+    echo "Size-only is TRIVJPEG's mode that counts the bytes of the stream without storing them."
     echo
     echo "Machine: $machine. Raw numbers: [$(basename "$csv")]($(realpath -m --relative-to="$out" "$csv"))."
     echo
@@ -122,15 +144,13 @@ awk -F, '{ print $5, $9; print "all", $9 }' "$tmp/rows" | sort -k1,1 -k2,2g | aw
     echo
     echo "## Summary"
     echo
-    echo "Ratio over all photographs, depths and qualities:"
-    echo
     cat "$tmp/summary.md"
     echo
     echo "## All results"
     echo
-    echo "| image | size | bpp | mode | q | trivjpeg MP/s | libjpeg-turbo MP/s | ratio | size-only MP/s |"
-    echo "|---|---|--:|---|--:|--:|--:|--:|--:|"
-    awk -F, '{ printf "| %s | %sx%s | %s | %s | %s | %s | %s | %s | %s |\n", $1, $2, $3, $4, $5, $6, $7, $8, $9, $10 }' "$tmp/rows"
+    echo "| image | size | bpp | mode | q | trivjpeg MP/s | libjpeg-turbo MP/s | ratio | size-only MP/s | trivjpeg per s | libjpeg-turbo per s |"
+    echo "|---|---|--:|---|--:|--:|--:|--:|--:|--:|--:|"
+    awk -F, '{ printf "| %s | %sx%s | %s | %s | %s | %s | %s | %s | %s | %s | %s |\n", $1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $13, $14 }' "$tmp/rows"
 } >"$out/benchmark.md"
 
 cat "$tmp/summary.md"
