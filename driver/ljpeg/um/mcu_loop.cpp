@@ -64,11 +64,19 @@ void TransformMcu(const EncoderSession *s, const uint8_t *samples, const McuBloc
 template <bool kSomeFlat>
 int32_t CodeMcu(EncoderSession *s, const McuBlocks &blocks, uint32_t flat,
                 const int16_t (*quantised)[64]) {
-    for (uint32_t i = 0; i < blocks.count; ++i) {
-        int32_t coded = kSomeFlat && (flat >> i & 1)
-                            ? CodeFlatBlocks(s, &blocks.owner[i], quantised[i], 1)
-                            : s->blockCoder(s, blocks.owner[i], quantised[i]);
-        if (!coded) return 0;
+    uint32_t i = 0;
+    while (i < blocks.count) {
+        if (kSomeFlat && (flat >> i & 1)) {
+            // Neighbouring flat blocks (Cb and Cr of black print) in one call.
+            int16_t dc[kMcuSampleBufferSize / 64] = {};
+            uint32_t n = 0;
+            for (; i + n < blocks.count && (flat >> (i + n) & 1); ++n) dc[n] = quantised[i + n][0];
+            if (!CodeFlatBlocks(s, &blocks.owner[i], dc, n)) return 0;
+            i += n;
+        } else {
+            if (!s->blockCoder(s, blocks.owner[i], quantised[i])) return 0;
+            i += 1;
+        }
     }
     return 1;
 }
