@@ -159,7 +159,9 @@ int32_t EncodeMcus(EncoderSession *s) {
     // A photograph has few flat blocks, a page many: the probe looks at an
     // MCU only after one that was flat or had a flat block, so that it costs
     // photographs next to nothing, and a page at most a fetch where paper
-    // follows print (the blocks of every fetched MCU are still looked at).
+    // follows print. The blocks of a fetched colour MCU are looked at after
+    // such an MCU and at every fourth (print in colour has flat chroma
+    // blocks, so a page stays looked at); a grey MCU's one block always.
     bool probe = true;
     for (uint32_t n = 0; n < s->mcuCount;) {
         uint32_t run = probe && s->flatProbe ? s->flatProbe(s, samples) : 0;
@@ -167,7 +169,8 @@ int32_t EncodeMcus(EncoderSession *s) {
             if (!CodeFlatMcus(s, blocks, samples, run, &lastFlat)) return 0;
         } else {
             if (!s->fetcher(s, samples)) return 0;
-            const uint32_t flat = s->flatProbe ? FindFlatBlocks(samples, blocks, quantised) : 0;
+            const bool look = s->flatProbe && (probe || blocks.count == 1 || n % 4 == 0);
+            const uint32_t flat = look ? FindFlatBlocks(samples, blocks, quantised) : 0;
             if (flat == 0) {
                 TransformMcu<false>(s, samples, blocks, 0, quantised);
                 if (!CodeMcu<false>(s, blocks, 0, quantised)) return 0;
