@@ -21,7 +21,7 @@ namespace {
 
 // The room below which a block goes through the staged calls: the most any
 // block of int16 values could complete.
-constexpr uint32_t kDirectRoom = 512;
+constexpr uint32_t kDirectRoom = coder::kMaxBlockBytes;
 
 struct Lcg {
     uint32_t state;
@@ -312,6 +312,31 @@ TEST(BlockCoder, StagedCallsThatDoNotFitLeaveTheStreamAsItWas) {
         EXPECT_EQ(out.bitBuffer, 0x58u);
         EXPECT_EQ(status, c.wantStatus);
         for (size_t i = 0; i < memory.size(); ++i) ASSERT_EQ(memory[i], 0xA5) << i;
+    }
+}
+
+// The direct way stores whole words, part of them past the bytes it
+// completes, and must put back what the caller's buffer held there: the
+// stream may end after any block. Blocks one after another, many with 0xFF
+// bytes to stuff, at every level.
+TEST(BlockCoder, LeavesTheBytesBeyondTheStreamAsTheyWere) {
+    const auto blocks = TestBlocks();
+    auto pattern = [](size_t i) { return static_cast<uint8_t>(i * 37 + 11); };
+    for (uint32_t level : jpegtest::kSimdLevels) {
+        if (!jpegtest::SimdLevelAvailable(level)) continue;
+        SCOPED_TRACE(jpegtest::SimdLevelName(level));
+        const BlockCoder coder = ChooseStages(level, 24, 0, Sub2x2).blockCoder;
+        std::vector<uint8_t> memory(blocks.size() * 420 + 64);
+        for (size_t i = 0; i < memory.size(); ++i) memory[i] = pattern(i);
+        ByteStream out{};
+        InitMemoryStream(&out, static_cast<uint32_t>(memory.size()), memory.data(), nullptr);
+        CoderRig rig(&out, OutputMemory);
+        for (size_t b = 0; b < blocks.size(); ++b) {
+            ASSERT_EQ(coder(&rig.session, &rig.session.components[b % 2], blocks[b].data()), 1);
+            for (size_t i = out.position; i < out.position + 32; ++i) {
+                ASSERT_EQ(memory[i], pattern(i)) << "block " << b << ", " << i - out.position;
+            }
+        }
     }
 }
 

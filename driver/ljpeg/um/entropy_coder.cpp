@@ -166,7 +166,7 @@ int32_t CodeFlatDirect(EncoderSession *session, ComponentSpec *const *owner, con
         c->dcPredictor = dc[i];
         uint32_t s = CategoryOf(difference);
         if (s > kMaxDcCategory) return 0;
-        PutDc<kStore>(&w, c->dcTable, difference, s);
+        AppendDc<kStore>(&w, c->dcTable, difference, s);
         Put<kStore>(&w, c->acTable->code[0x00], c->acTable->codeLength[0x00]);  // EOB
     }
     FinishDirect<kStore>(out, &w);

@@ -69,24 +69,43 @@ int32_t CodeAc(EncoderSession *session, const HuffmanCodeTable *table, const int
 // at most 16 + 16 bits (a ZRL or EOB code stands for zeros, which have no
 // code of their own); each byte possibly stuffed. Valid blocks need less
 // (418 bytes), but the reserve does not rest on the values being valid.
-constexpr uint32_t kMaxBlockBytes = 2 * ((7 + 64 * (kMaxCodeLength + kMaxCategory)) / 8);
-static_assert(kMaxBlockBytes == 512);
+// Beyond that, the writer reads up to 24 bytes past the last byte it
+// completed (DirectWriter).
+constexpr uint32_t kMaxBlockBytes = 2 * ((7 + 64 * (kMaxCodeLength + kMaxCategory)) / 8) + 24;
+static_assert(kMaxBlockBytes == 536);
 
 // The bits of one block, right-aligned: the low `count` bits of `bits` are
-// pending, the oldest highest. A put adds at most 32 bits to fewer than 32,
-// so nothing pending is ever shifted out.
+// pending, the oldest highest (above them lie bits already completed).
+// Appends add codes without completing anything; Complete then completes
+// every whole byte at once, without a branch on how many there are, so
+// that code lengths the processor cannot foresee cost no mispredictions.
+// Between completions at most 63 bits may be pending: 7 left over and
+// two codes of a valid block with their value bits (16 + 10 each), or a DC
+// difference (16 + 11) and one such code.
+//
+// In encode mode each completion stores 8 bytes, of which only the whole
+// ones count; the rest lands past the end. The caller's bytes there must
+// survive (the stream may end here), so the writer keeps what they held:
+// `kept` is the caller's content of the 8 bytes from `next`, read 8 bytes
+// ahead of each store (never yet stored to), and put back when it finishes.
 struct DirectWriter {
     uint64_t bits;
     uint32_t count;
     uint8_t *next;   // encode mode: where the next byte goes
-    uint32_t bytes;  // both modes: bytes completed so far
+    uint64_t kept;   // encode mode: the caller's bytes from next, as loaded
+    uint32_t bytes;  // size mode: bytes completed so far
 };
 
-// Bytes of w that equal 0xFF, each marked by its top bit (exact, no false
-// marks from carries).
-inline uint32_t FfBytes(uint32_t w) {
-    uint32_t t = ~w;
-    return ~(((t & 0x7F7F7F7Fu) + 0x7F7F7F7Fu) | t) & 0x80808080u;
+// Whether any byte of w equals 0xFF (exact for the question "any", though
+// not for which byte).
+inline bool HasFfByte(uint64_t w) {
+    return ((~w - 0x0101010101010101ull) & w & 0x8080808080808080ull) != 0;
+}
+
+inline uint64_t Load64(const uint8_t *p) {
+    uint64_t v;
+    memcpy(&v, p, 8);
+    return v;
 }
 
 // One completed byte, and a stuffed 0x00 after 0xFF.
@@ -95,34 +114,61 @@ inline void PutByte(DirectWriter *w, uint8_t byte) {
     if (kStore) {
         *w->next++ = byte;
         if (byte == 0xFF) *w->next++ = 0x00;
+    } else {
+        w->bytes += byte == 0xFF ? 2 : 1;
     }
-    w->bytes += byte == 0xFF ? 2 : 1;
 }
 
 template <bool kStore>
-inline void PutWord(DirectWriter *w, uint32_t word) {
-    if (FfBytes(word) == 0) {
+inline void Append(DirectWriter *w, uint32_t field, uint32_t n) {
+    w->bits = w->bits << n | field;
+    w->count += n;
+}
+
+// Completes the whole bytes pending. A block the tables cannot code may
+// pend more than 63 bits: its bytes are then wrong, but every shift stays
+// defined and every byte within the reserve, and the block fails.
+template <bool kStore>
+inline void Complete(DirectWriter *w) {
+    uint32_t whole = w->count >> 3;
+    // Left-aligned: the completed bytes, then fewer than 8 pending bits and
+    // zeros (never a 0xFF byte); all zero when nothing is pending.
+    uint64_t top = w->bits << 1 << ((63 - w->count) & 63);
+    w->count &= 7;
+    if (__builtin_expect(!HasFfByte(top), 1)) {
         if (kStore) {
-            uint8_t be[4] = {static_cast<uint8_t>(word >> 24), static_cast<uint8_t>(word >> 16),
-                             static_cast<uint8_t>(word >> 8), static_cast<uint8_t>(word)};
-            memcpy(w->next, be, 4);
-            w->next += 4;
+            // The caller's bytes from the new next: the rest of `kept`, then
+            // the first `whole` of the 8 beyond it (two shifts each, so that
+            // 0 and 8 bytes need no test).
+            uint64_t ahead = Load64(w->next + 8);
+            uint32_t half = 4 * whole;
+            w->kept = (w->kept >> half >> half) | (ahead << (32 - half) << (32 - half));
+            uint64_t be = __builtin_bswap64(top);
+            memcpy(w->next, &be, 8);
+            w->next += whole;
+        } else {
+            w->bytes += whole;
         }
-        w->bytes += 4;
         return;
     }
-    for (int shift = 24; shift >= 0; shift -= 8)
-        PutByte<kStore>(w, static_cast<uint8_t>(word >> shift));
+    // Rare (a 0xFF byte to stuff): byte by byte, from a copy of the caller's
+    // 16 bytes, so that `kept` follows however far the stuffing goes.
+    uint8_t caller[24];
+    if (kStore) {
+        memcpy(caller, &w->kept, 8);
+        memcpy(caller + 8, w->next + 8, 16);
+    }
+    const uint8_t *start = w->next;
+    for (uint32_t i = 0; i < whole && i < 8; ++i) {
+        PutByte<kStore>(w, static_cast<uint8_t>(top >> (56 - 8 * i)));
+    }
+    if (kStore) memcpy(&w->kept, caller + (w->next - start), 8);
 }
 
 template <bool kStore>
 inline void Put(DirectWriter *w, uint32_t field, uint32_t n) {
-    w->bits = (w->bits << n) | field;
-    w->count += n;
-    if (w->count >= 32) {
-        w->count -= 32;
-        PutWord<kStore>(w, static_cast<uint32_t>(w->bits >> w->count));
-    }
+    Append<kStore>(w, field, n);
+    Complete<kStore>(w);
 }
 
 // A writer that continues the stream's pending bits.
@@ -132,6 +178,7 @@ inline DirectWriter StartDirect(const ByteStream *out) {
     w.count = out->bitCount;
     w.bits = (out->bitBuffer & 0xFF) >> (8 - w.count);
     w.next = kStore ? out->buffer + out->position : nullptr;
+    w.kept = kStore ? Load64(w.next) : 0;
     w.bytes = 0;
     return w;
 }
@@ -140,21 +187,19 @@ inline DirectWriter StartDirect(const ByteStream *out) {
 // pending back in the stream.
 template <bool kStore>
 inline void FinishDirect(ByteStream *out, DirectWriter *w) {
-    while (w->count >= 8) {
-        w->count -= 8;
-        PutByte<kStore>(w, static_cast<uint8_t>(w->bits >> w->count));
-    }
-    out->position += w->bytes;
+    Complete<kStore>(w);
+    if (kStore) memcpy(w->next, &w->kept, 8);
+    out->position += kStore ? static_cast<uint32_t>(w->next - (out->buffer + out->position)) : w->bytes;
     if (!kStore && out->size < out->position) out->size = out->position;
     out->bitBuffer = static_cast<uint32_t>(w->bits << (8 - w->count)) & 0xFF;
     out->bitCount = w->count;
 }
 
 // The code of a DC difference of category s (at most kMaxDcCategory) and
-// its value bits.
+// its value bits, appended.
 template <bool kStore>
-inline void PutDc(DirectWriter *w, const HuffmanCodeTable *dc, int32_t difference, uint32_t s) {
-    Put<kStore>(w, uint32_t{dc->code[s]} << s | ValueField(difference, s), dc->codeLength[s] + s);
+inline void AppendDc(DirectWriter *w, const HuffmanCodeTable *dc, int32_t difference, uint32_t s) {
+    Append<kStore>(w, uint32_t{dc->code[s]} << s | ValueField(difference, s), dc->codeLength[s] + s);
 }
 
 // Zig-zag position of each natural index.
@@ -215,17 +260,23 @@ __attribute__((always_inline)) inline int32_t CodeBlockDirectBody(
     DirectWriter w = StartDirect<kStore>(out);
     uint32_t s = CategoryOf(difference);
     if (s > kMaxDcCategory) return 0;
-    PutDc<kStore>(&w, component->dcTable, difference, s);
+    AppendDc<kStore>(&w, component->dcTable, difference, s);
 
     const HuffmanCodeTable *ac = component->acTable;
     uint32_t last = 0;
     uint32_t magnitudes = 0;
-    while (nonzero != 0) {
+    // Appends the next nonzero coefficient's code and value bits, after a
+    // ZRL code for each 16 zeros before it (each completed at once: such
+    // runs are rare in a busy block).
+    auto append = [&]() __attribute__((always_inline)) {
         uint32_t k = static_cast<uint32_t>(std::countr_zero(nonzero));
         nonzero &= nonzero - 1;
         uint32_t run = k - last - 1;
         last = k;
-        for (; run > 15; run -= 16) Put<kStore>(&w, ac->code[0xF0], ac->codeLength[0xF0]);
+        if (run > 15) {
+            Complete<kStore>(&w);
+            for (; run > 15; run -= 16) Put<kStore>(&w, ac->code[0xF0], ac->codeLength[0xF0]);
+        }
         uint32_t at = ZigZagOrder[k];
         uint32_t field;
         if (kTabled) {
@@ -239,10 +290,17 @@ __attribute__((always_inline)) inline int32_t CodeBlockDirectBody(
             field = ValueField(y, s);
         }
         uint32_t symbol = AcSymbol(run, s);
-        Put<kStore>(&w, uint32_t{ac->code[symbol]} << s | field, ac->codeLength[symbol] + s);
+        Append<kStore>(&w, uint32_t{ac->code[symbol]} << s | field, ac->codeLength[symbol] + s);
+    };
+    // Two codes, then their bytes completed; the DC pairs with the first.
+    while (nonzero != 0) {
+        append();
+        Complete<kStore>(&w);
+        if (nonzero == 0) break;
+        append();
     }
     // A block ending in zeros ends with EOB, however long the final run.
-    if (last != 63) Put<kStore>(&w, ac->code[0x00], ac->codeLength[0x00]);
+    if (last != 63) Append<kStore>(&w, ac->code[0x00], ac->codeLength[0x00]);
     if (magnitudes > kMaxAcMagnitude) return 0;
     FinishDirect<kStore>(out, &w);
     return 1;
