@@ -18,6 +18,7 @@ template <uint32_t kBytes>
 struct Repeated {
     uint64_t word[10];
     explicit Repeated(const uint64_t *words) {
+#pragma GCC unroll 10
         for (uint32_t k = 0; k < 10; ++k) word[k] = words[kBytes == 3 ? k % 3 : 0];
     }
 };
@@ -36,11 +37,14 @@ uint32_t McusHoldSse2(const uint64_t *words, const uint8_t *top, uint32_t stride
     pattern[kChunks] =
         _mm_loadl_epi64(reinterpret_cast<const __m128i *>(repeated.word + 2 * kChunks));
     for (uint32_t n = 0; n < most; ++n) {
-        const uint8_t *mcu = top + size_t{n} * kLength;
-        for (uint32_t i = 0; i < rows; ++i) {
-            const uint8_t *row = mcu - size_t{i} * stride;
+        // Every row's difference gathered, one test per MCU: a page's
+        // busy MCUs are fetched next anyway, and a photograph's MCUs end at
+        // the probe's first-row check.
+        const uint8_t *row = top + size_t{n} * kLength;
+        __m128i difference = _mm_setzero_si128();
+#pragma GCC unroll 2
+        for (uint32_t i = 0; i < rows; ++i, row -= stride) {
             __builtin_prefetch(row + 4 * kLength);
-            __m128i difference = _mm_setzero_si128();
             for (uint32_t c = 0; c < kChunks; ++c) {
                 const __m128i bytes =
                     _mm_loadu_si128(reinterpret_cast<const __m128i *>(row + 16 * c));
@@ -51,9 +55,9 @@ uint32_t McusHoldSse2(const uint64_t *words, const uint8_t *top, uint32_t stride
                     _mm_loadl_epi64(reinterpret_cast<const __m128i *>(row + 16 * kChunks));
                 difference = _mm_or_si128(difference, _mm_xor_si128(bytes, pattern[kChunks]));
             }
-            if (_mm_movemask_epi8(_mm_cmpeq_epi8(difference, _mm_setzero_si128())) != 0xFFFF) {
-                return n;
-            }
+        }
+        if (_mm_movemask_epi8(_mm_cmpeq_epi8(difference, _mm_setzero_si128())) != 0xFFFF) {
+            return n;
         }
     }
     return most;
@@ -93,21 +97,23 @@ uint32_t McusHoldAvx2(const uint64_t *words, const uint8_t *top, uint32_t stride
     const __m128i quarter =
         _mm_loadl_epi64(reinterpret_cast<const __m128i *>(restWords + (kRest >= 16 ? 2 : 0)));
     for (uint32_t n = 0; n < most; ++n) {
-        const uint8_t *mcu = top + size_t{n} * kLength;
-        for (uint32_t i = 0; i < rows; ++i) {
-            const uint8_t *row = mcu - size_t{i} * stride;
+        // One test per MCU, as McusHoldSse2.
+        const uint8_t *row = top + size_t{n} * kLength;
+        __m256i difference = _mm256_setzero_si256();
+        __m128i rest = _mm_setzero_si128();
+#pragma GCC unroll 2
+        for (uint32_t i = 0; i < rows; ++i, row -= stride) {
             __builtin_prefetch(row + 4 * kLength);
-            __m256i difference = _mm256_setzero_si256();
             for (uint32_t c = 0; c < kWide; ++c) {
                 const __m256i bytes =
                     _mm256_loadu_si256(reinterpret_cast<const __m256i *>(row + 32 * c));
                 difference = _mm256_or_si256(difference, _mm256_xor_si256(bytes, wide[c]));
             }
-            __m128i rest = _mm_setzero_si128();
             const uint8_t *tail = row + 32 * kWide;
             if constexpr (kRest >= 16) {
-                rest =
-                    _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(tail)), half);
+                rest = _mm_or_si128(
+                    rest,
+                    _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(tail)), half));
                 tail += 16;
             }
             if constexpr (kRest % 16 != 0) {
@@ -115,9 +121,9 @@ uint32_t McusHoldAvx2(const uint64_t *words, const uint8_t *top, uint32_t stride
                     rest, _mm_xor_si128(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(tail)),
                                         quarter));
             }
-            if (!_mm256_testz_si256(difference, difference) || !_mm_testz_si128(rest, rest)) {
-                return n;
-            }
+        }
+        if (!_mm256_testz_si256(difference, difference) || !_mm_testz_si128(rest, rest)) {
+            return n;
         }
     }
     return most;
