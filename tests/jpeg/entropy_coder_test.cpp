@@ -315,10 +315,9 @@ TEST(BlockCoder, StagedCallsThatDoNotFitLeaveTheStreamAsItWas) {
     }
 }
 
-// The direct way stores whole words, part of them past the bytes it
-// completes, and must put back what the caller's buffer held there: the
-// stream may end after any block. Blocks one after another, many with 0xFF
-// bytes to stuff, at every level.
+// The direct way moves a block's bytes by whole words, and must store
+// nothing past its last byte: the stream may end after any block. Blocks
+// one after another, many with 0xFF bytes to stuff, at every level.
 TEST(BlockCoder, LeavesTheBytesBeyondTheStreamAsTheyWere) {
     const auto blocks = TestBlocks();
     auto pattern = [](size_t i) { return static_cast<uint8_t>(i * 37 + 11); };

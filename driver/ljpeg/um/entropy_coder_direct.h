@@ -69,38 +69,29 @@ int32_t CodeAc(EncoderSession *session, const HuffmanCodeTable *table, const int
 // at most 16 + 16 bits (a ZRL or EOB code stands for zeros, which have no
 // code of their own); each byte possibly stuffed. Valid blocks need less
 // (418 bytes), but the reserve does not rest on the values being valid.
-// Beyond that, the writer reads up to 24 bytes past the last byte it
-// completed (DirectWriter).
-constexpr uint32_t kMaxBlockBytes = 2 * ((7 + 64 * (kMaxCodeLength + kMaxCategory)) / 8) + 24;
-static_assert(kMaxBlockBytes == 536);
+constexpr uint32_t kMaxPackedBytes = (7 + 64 * (kMaxCodeLength + kMaxCategory)) / 8;
+constexpr uint32_t kMaxBlockBytes = 2 * kMaxPackedBytes;
+static_assert(kMaxBlockBytes == 512);
 
 // The bits of one block, right-aligned: the low `count` bits of `bits` are
 // pending, the oldest highest (above them lie bits already completed).
-// Appends add codes without completing anything; Complete then completes
-// every whole byte at once, without a branch on how many there are, so
-// that code lengths the processor cannot foresee cost no mispredictions.
-// Between completions at most 63 bits may be pending: 7 left over and
-// two codes of a valid block with their value bits (16 + 10 each), or a DC
-// difference (16 + 11) and one such code.
-//
-// In encode mode each completion stores 8 bytes, of which only the whole
-// ones count; the rest lands past the end. The caller's bytes there must
-// survive (the stream may end here), so the writer keeps what they held:
-// `kept` is the caller's content of the 8 bytes from `next`, read 8 bytes
-// ahead of each store (never yet stored to), and put back when it finishes.
+// Appends add codes without completing anything; Complete then packs every
+// whole byte into `packed` at once, with one 8-byte store and no branch on
+// how many there are, so that code lengths the processor cannot foresee
+// cost no mispredictions. Between completions at most 63 bits may be
+// pending: 7 left over and two codes of a valid block with their value
+// bits (16 + 10 each), or a DC difference (16 + 11) and one such code.
+// FinishDirect then moves the packed bytes to the stream, stuffing a 0x00
+// after each 0xFF (rare, so looked for a word at a time).
+// The packed bytes live apart from the writer, so that the compiler can
+// hold the writer in registers (stores to the bytes cannot reach it).
 struct DirectWriter {
     uint64_t bits;
     uint32_t count;
-    uint8_t *next;   // encode mode: where the next byte goes
-    uint64_t kept;   // encode mode: the caller's bytes from next, as loaded
-    uint32_t bytes;  // size mode: bytes completed so far
+    uint8_t *next;    // in packed
+    uint8_t *packed;  // kPackedRoom bytes
 };
-
-// Whether any byte of w equals 0xFF (exact for the question "any", though
-// not for which byte).
-inline bool HasFfByte(uint64_t w) {
-    return ((~w - 0x0101010101010101ull) & w & 0x8080808080808080ull) != 0;
-}
+constexpr uint32_t kPackedRoom = kMaxPackedBytes + 8;
 
 inline uint64_t Load64(const uint8_t *p) {
     uint64_t v;
@@ -108,88 +99,126 @@ inline uint64_t Load64(const uint8_t *p) {
     return v;
 }
 
-// One completed byte, and a stuffed 0x00 after 0xFF.
-template <bool kStore>
-inline void PutByte(DirectWriter *w, uint8_t byte) {
-    if (kStore) {
-        *w->next++ = byte;
-        if (byte == 0xFF) *w->next++ = 0x00;
-    } else {
-        w->bytes += byte == 0xFF ? 2 : 1;
+// Bytes of w that equal 0xFF, each marked by its top bit (exact, no false
+// marks from carries).
+inline uint64_t FfBytes(uint64_t w) {
+    uint64_t t = ~w;
+    return ~(((t & 0x7F7F7F7F7F7F7F7Full) + 0x7F7F7F7F7F7F7F7Full) | t) & 0x8080808080808080ull;
+}
+
+// Whether any byte of w equals 0xFF (exact for "any", not for which).
+inline bool HasFfByte(uint64_t w) {
+    return ((~w - 0x0101010101010101ull) & w & 0x8080808080808080ull) != 0;
+}
+
+// One byte, and a stuffed 0x00 after 0xFF.
+inline uint8_t *PutStuffed(uint8_t *to, uint8_t byte) {
+    *to++ = byte;
+    if (byte == 0xFF) *to++ = 0x00;
+    return to;
+}
+
+// n bytes (below 8) as two overlapping stores, none past them.
+inline void CopyShort(uint8_t *to, const uint8_t *from, uint32_t n) {
+    if (n >= 4) {
+        memcpy(to, from, 4);
+        memcpy(to + n - 4, from + n - 4, 4);
+    } else if (n >= 2) {
+        memcpy(to, from, 2);
+        memcpy(to + n - 2, from + n - 2, 2);
+    } else if (n == 1) {
+        *to = *from;
     }
 }
 
-template <bool kStore>
 inline void Append(DirectWriter *w, uint32_t field, uint32_t n) {
     w->bits = w->bits << n | field;
     w->count += n;
 }
 
-// Completes the whole bytes pending. A block the tables cannot code may
-// pend more than 63 bits: its bytes are then wrong, but every shift stays
-// defined and every byte within the reserve, and the block fails.
-template <bool kStore>
+// Packs the whole bytes pending. A block the tables cannot code may pend
+// more than 63 bits: its bytes are then wrong, but every shift stays
+// defined and, its bits counted all the same, no more than kMaxPackedBytes
+// are packed; the block fails.
 inline void Complete(DirectWriter *w) {
     uint32_t whole = w->count >> 3;
-    // Left-aligned: the completed bytes, then fewer than 8 pending bits and
-    // zeros (never a 0xFF byte); all zero when nothing is pending.
+    // Left-aligned: the completed bytes, then the pending bits and zeros.
     uint64_t top = w->bits << 1 << ((63 - w->count) & 63);
     w->count &= 7;
-    if (__builtin_expect(!HasFfByte(top), 1)) {
-        if (kStore) {
-            // The caller's bytes from the new next: the rest of `kept`, then
-            // the first `whole` of the 8 beyond it (two shifts each, so that
-            // 0 and 8 bytes need no test).
-            uint64_t ahead = Load64(w->next + 8);
-            uint32_t half = 4 * whole;
-            w->kept = (w->kept >> half >> half) | (ahead << (32 - half) << (32 - half));
-            uint64_t be = __builtin_bswap64(top);
-            memcpy(w->next, &be, 8);
-            w->next += whole;
-        } else {
-            w->bytes += whole;
-        }
-        return;
-    }
-    // Rare (a 0xFF byte to stuff): byte by byte, from a copy of the caller's
-    // 16 bytes, so that `kept` follows however far the stuffing goes.
-    uint8_t caller[24];
-    if (kStore) {
-        memcpy(caller, &w->kept, 8);
-        memcpy(caller + 8, w->next + 8, 16);
-    }
-    const uint8_t *start = w->next;
-    for (uint32_t i = 0; i < whole && i < 8; ++i) {
-        PutByte<kStore>(w, static_cast<uint8_t>(top >> (56 - 8 * i)));
-    }
-    if (kStore) memcpy(&w->kept, caller + (w->next - start), 8);
+    uint64_t be = __builtin_bswap64(top);
+    memcpy(w->next, &be, 8);
+    w->next += whole;
 }
 
-template <bool kStore>
 inline void Put(DirectWriter *w, uint32_t field, uint32_t n) {
-    Append<kStore>(w, field, n);
-    Complete<kStore>(w);
+    Append(w, field, n);
+    Complete(w);
 }
 
-// A writer that continues the stream's pending bits.
-template <bool kStore>
-inline DirectWriter StartDirect(const ByteStream *out) {
-    DirectWriter w;
-    w.count = out->bitCount;
-    w.bits = (out->bitBuffer & 0xFF) >> (8 - w.count);
-    w.next = kStore ? out->buffer + out->position : nullptr;
-    w.kept = kStore ? Load64(w.next) : 0;
-    w.bytes = 0;
-    return w;
+// A writer that continues the stream's pending bits, packing into
+// `packed` (kPackedRoom bytes).
+inline void StartDirect(const ByteStream *out, DirectWriter *w, uint8_t *packed) {
+    w->count = out->bitCount;
+    w->bits = (out->bitBuffer & 0xFF) >> (8 - w->count);
+    w->next = w->packed = packed;
 }
 
-// Completes the last whole bytes and stores the fewer than 8 bits left
-// pending back in the stream.
+// Completes the last whole bytes, moves (encode mode) or counts (size mode)
+// the packed bytes with their stuffing, and stores the fewer than 8 bits
+// left pending back in the stream.
 template <bool kStore>
-inline void FinishDirect(ByteStream *out, DirectWriter *w) {
-    Complete<kStore>(w);
-    if (kStore) memcpy(w->next, &w->kept, 8);
-    out->position += kStore ? static_cast<uint32_t>(w->next - (out->buffer + out->position)) : w->bytes;
+__attribute__((always_inline)) inline void FinishDirect(ByteStream *out, DirectWriter *w) {
+    Complete(w);
+    const uint32_t n = static_cast<uint32_t>(w->next - w->packed);
+    // The packed words, the last cut to the bytes packed (size mode).
+    auto word = [&](uint32_t i) {
+        uint64_t v = Load64(w->packed + i);
+        return i + 8 <= n ? v : v & (~uint64_t{0} >> (8 * (i + 8 - n)));
+    };
+    uint32_t bytes = n;
+    if (kStore) {
+        // Word by word; a word with a 0xFF, stored whole all the same, is
+        // then stored again byte by byte with its stuffing. The last part
+        // word goes as the 8 bytes ending the block where they hold no
+        // 0xFF (the bytes it repeats lie at the same distance), else byte
+        // by byte. Nothing is stored past the block's last byte.
+        uint8_t *const start = out->buffer + out->position;
+        uint8_t *to = start;
+        const uint8_t *from = w->packed;
+        uint32_t i = 0;
+        if (n < 8) {
+            // Few bytes (a sparse block): as two overlapping halves where
+            // there is no 0xFF (the first 8 packed bytes are all stored to).
+            if (!HasFfByte(word(0))) {
+                CopyShort(to, from, n);
+                i = n;
+                to += n;
+            }
+        } else {
+            for (; i + 8 <= n; i += 8) {
+                const uint64_t v = Load64(from + i);
+                memcpy(to, &v, 8);
+                if (__builtin_expect(!HasFfByte(v), 1)) {
+                    to += 8;
+                    continue;
+                }
+                for (uint32_t j = i; j < i + 8; ++j) to = PutStuffed(to, from[j]);
+            }
+            if (i < n && !HasFfByte(Load64(from + n - 8))) {
+                memcpy(to + (n - i) - 8, from + n - 8, 8);
+                to += n - i;
+                i = n;
+            }
+        }
+        for (; i < n; ++i) to = PutStuffed(to, from[i]);
+        bytes = static_cast<uint32_t>(to - start);
+    } else {
+        // The marks summed by a multiply (no popcount call in the plain code).
+        for (uint32_t i = 0; i < n; i += 8) {
+            bytes += static_cast<uint32_t>(((FfBytes(word(i)) >> 7) * 0x0101010101010101ull) >> 56);
+        }
+    }
+    out->position += bytes;
     if (!kStore && out->size < out->position) out->size = out->position;
     out->bitBuffer = static_cast<uint32_t>(w->bits << (8 - w->count)) & 0xFF;
     out->bitCount = w->count;
@@ -197,9 +226,8 @@ inline void FinishDirect(ByteStream *out, DirectWriter *w) {
 
 // The code of a DC difference of category s (at most kMaxDcCategory) and
 // its value bits, appended.
-template <bool kStore>
 inline void AppendDc(DirectWriter *w, const HuffmanCodeTable *dc, int32_t difference, uint32_t s) {
-    Append<kStore>(w, uint32_t{dc->code[s]} << s | ValueField(difference, s), dc->codeLength[s] + s);
+    Append(w, uint32_t{dc->code[s]} << s | ValueField(difference, s), dc->codeLength[s] + s);
 }
 
 // Zig-zag position of each natural index.
@@ -257,10 +285,12 @@ template <bool kStore, bool kTabled = false>
 __attribute__((always_inline)) inline int32_t CodeBlockDirectBody(
     ByteStream *out, ComponentSpec *component, const int16_t *block, int32_t difference,
     uint64_t nonzero, const CoefficientBits *bits = nullptr) {
-    DirectWriter w = StartDirect<kStore>(out);
+    uint8_t packed[kPackedRoom];
+    DirectWriter w;
+    StartDirect(out, &w, packed);
     uint32_t s = CategoryOf(difference);
     if (s > kMaxDcCategory) return 0;
-    AppendDc<kStore>(&w, component->dcTable, difference, s);
+    AppendDc(&w, component->dcTable, difference, s);
 
     const HuffmanCodeTable *ac = component->acTable;
     uint32_t last = 0;
@@ -274,8 +304,8 @@ __attribute__((always_inline)) inline int32_t CodeBlockDirectBody(
         uint32_t run = k - last - 1;
         last = k;
         if (run > 15) {
-            Complete<kStore>(&w);
-            for (; run > 15; run -= 16) Put<kStore>(&w, ac->code[0xF0], ac->codeLength[0xF0]);
+            Complete(&w);
+            for (; run > 15; run -= 16) Put(&w, ac->code[0xF0], ac->codeLength[0xF0]);
         }
         uint32_t at = ZigZagOrder[k];
         uint32_t field;
@@ -290,17 +320,17 @@ __attribute__((always_inline)) inline int32_t CodeBlockDirectBody(
             field = ValueField(y, s);
         }
         uint32_t symbol = AcSymbol(run, s);
-        Append<kStore>(&w, uint32_t{ac->code[symbol]} << s | field, ac->codeLength[symbol] + s);
+        Append(&w, uint32_t{ac->code[symbol]} << s | field, ac->codeLength[symbol] + s);
     };
     // Two codes, then their bytes completed; the DC pairs with the first.
     while (nonzero != 0) {
         append();
-        Complete<kStore>(&w);
+        Complete(&w);
         if (nonzero == 0) break;
         append();
     }
     // A block ending in zeros ends with EOB, however long the final run.
-    if (last != 63) Append<kStore>(&w, ac->code[0x00], ac->codeLength[0x00]);
+    if (last != 63) Append(&w, ac->code[0x00], ac->codeLength[0x00]);
     if (magnitudes > kMaxAcMagnitude) return 0;
     FinishDirect<kStore>(out, &w);
     return 1;
