@@ -159,9 +159,8 @@ template <bool kStore>
 int32_t CodeFlatDirect(EncoderSession *session, ComponentSpec *const *owner, const int16_t *dc,
                        uint32_t count) {
     ByteStream *out = session->output;
-    uint8_t packed[kPackedRoom];
-    DirectWriter w;
-    StartDirect(out, &w, packed);
+    WordWriter<kStore> w;
+    w.Start(out, nullptr);
     for (uint32_t i = 0; i < count; ++i) {
         ComponentSpec *c = owner[i];
         int32_t difference = int32_t{dc[i]} - c->dcPredictor;
@@ -169,9 +168,9 @@ int32_t CodeFlatDirect(EncoderSession *session, ComponentSpec *const *owner, con
         uint32_t s = CategoryOf(difference);
         if (s > kMaxDcCategory) return 0;
         AppendDc(&w, c->dcTable, difference, s);
-        Put(&w, c->acTable->code[0x00], c->acTable->codeLength[0x00]);  // EOB
+        w.Append(c->acTable->code[0x00], c->acTable->codeLength[0x00]);  // EOB
     }
-    FinishDirect<kStore>(out, &w);
+    w.Finish(out);
     return 1;
 }
 
@@ -199,20 +198,16 @@ int32_t PutRepeatedBits(EncoderSession *session, uint32_t bits, uint32_t count, 
     // Each copy completes at most 4 bytes, 8 with stuffing.
     if (!DirectFits(session, kMaxBlockBytes + 8 * times)) return 0;
     ByteStream *out = session->output;
-    // As many copies at a time as the packed bytes of a block take.
-    constexpr uint32_t kCopies = kMaxPackedBytes / 4 - 2;
-    uint8_t packed[kPackedRoom];
-    DirectWriter w;
-    while (times > 0) {
-        const uint32_t n = times < kCopies ? times : kCopies;
-        StartDirect(out, &w, packed);
-        for (uint32_t i = 0; i < n; ++i) Put(&w, bits, count);
-        if (session->outputKind & OutputStoresBytes) {
-            FinishDirect<true>(out, &w);
-        } else {
-            FinishDirect<false>(out, &w);
-        }
-        times -= n;
+    if (session->outputKind & OutputStoresBytes) {
+        WordWriter<true> w;
+        w.Start(out, nullptr);
+        for (uint32_t i = 0; i < times; ++i) w.Append(bits, count);
+        w.Finish(out);
+    } else {
+        WordWriter<false> w;
+        w.Start(out, nullptr);
+        for (uint32_t i = 0; i < times; ++i) w.Append(bits, count);
+        w.Finish(out);
     }
     return 1;
 }

@@ -73,26 +73,6 @@ constexpr uint32_t kMaxPackedBytes = (7 + 64 * (kMaxCodeLength + kMaxCategory)) 
 constexpr uint32_t kMaxBlockBytes = 2 * kMaxPackedBytes;
 static_assert(kMaxBlockBytes == 512);
 
-// The bits of one block, right-aligned: the low `count` bits of `bits` are
-// pending, the oldest highest (above them lie bits already completed).
-// Appends add codes without completing anything; Complete then packs every
-// whole byte into `packed` at once, with one 8-byte store and no branch on
-// how many there are, so that code lengths the processor cannot foresee
-// cost no mispredictions. Between completions at most 63 bits may be
-// pending: 7 left over and two codes of a valid block with their value
-// bits (16 + 10 each), or a DC difference (16 + 11) and one such code.
-// FinishDirect then moves the packed bytes to the stream, stuffing a 0x00
-// after each 0xFF (rare, so looked for a word at a time).
-// The packed bytes live apart from the writer, so that the compiler can
-// hold the writer in registers (stores to the bytes cannot reach it).
-struct DirectWriter {
-    uint64_t bits;
-    uint32_t count;
-    uint8_t *next;    // in packed
-    uint8_t *packed;  // kPackedRoom bytes
-};
-constexpr uint32_t kPackedRoom = kMaxPackedBytes + 8;
-
 inline uint64_t Load64(const uint8_t *p) {
     uint64_t v;
     memcpy(&v, p, 8);
@@ -118,116 +98,156 @@ inline uint8_t *PutStuffed(uint8_t *to, uint8_t byte) {
     return to;
 }
 
-// n bytes (below 8) as two overlapping stores, none past them.
-inline void CopyShort(uint8_t *to, const uint8_t *from, uint32_t n) {
-    if (n >= 4) {
-        memcpy(to, from, 4);
-        memcpy(to + n - 4, from + n - 4, 4);
-    } else if (n >= 2) {
-        memcpy(to, from, 2);
-        memcpy(to + n - 2, from + n - 2, 2);
-    } else if (n == 1) {
-        *to = *from;
-    }
-}
+// Two writers of a block's bits with one interface: Start continues the
+// stream's pending bits, Append adds a code (at most 32 bits), Complete
+// marks where the bytes pending may be completed, Finish completes the
+// last whole bytes and stores the fewer than 8 bits left pending back in
+// the stream. Both keep the bits right-aligned in `bits`: the low `count`
+// are pending, the oldest highest.
 
-inline void Append(DirectWriter *w, uint32_t field, uint32_t n) {
-    w->bits = w->bits << n | field;
-    w->count += n;
-}
-
-// Packs the whole bytes pending. A block the tables cannot code may pend
-// more than 63 bits: its bytes are then wrong, but every shift stays
-// defined and, its bits counted all the same, no more than kMaxPackedBytes
-// are packed; the block fails.
-inline void Complete(DirectWriter *w) {
-    uint32_t whole = w->count >> 3;
-    // Left-aligned: the completed bytes, then the pending bits and zeros.
-    uint64_t top = w->bits << 1 << ((63 - w->count) & 63);
-    w->count &= 7;
-    uint64_t be = __builtin_bswap64(top);
-    memcpy(w->next, &be, 8);
-    w->next += whole;
-}
-
-inline void Put(DirectWriter *w, uint32_t field, uint32_t n) {
-    Append(w, field, n);
-    Complete(w);
-}
-
-// A writer that continues the stream's pending bits, packing into
-// `packed` (kPackedRoom bytes).
-inline void StartDirect(const ByteStream *out, DirectWriter *w, uint8_t *packed) {
-    w->count = out->bitCount;
-    w->bits = (out->bitBuffer & 0xFF) >> (8 - w->count);
-    w->next = w->packed = packed;
-}
-
-// Completes the last whole bytes, moves (encode mode) or counts (size mode)
-// the packed bytes with their stuffing, and stores the fewer than 8 bits
-// left pending back in the stream.
+// WordWriter completes 32 bits whenever 32 are pending, straight into the
+// stream (encode mode) or only counted (size mode), stuffing byte by byte
+// only in a word that holds 0xFF. A put adds at most 32 bits to fewer than
+// 32, so nothing pending is ever shifted out. Its test after every code
+// costs little where there are few codes: sparse blocks, flat blocks.
 template <bool kStore>
-__attribute__((always_inline)) inline void FinishDirect(ByteStream *out, DirectWriter *w) {
-    Complete(w);
-    const uint32_t n = static_cast<uint32_t>(w->next - w->packed);
-    // The packed words, the last cut to the bytes packed (size mode).
-    auto word = [&](uint32_t i) {
-        uint64_t v = Load64(w->packed + i);
-        return i + 8 <= n ? v : v & (~uint64_t{0} >> (8 * (i + 8 - n)));
-    };
-    uint32_t bytes = n;
-    if (kStore) {
-        // Word by word; a word with a 0xFF, stored whole all the same, is
-        // then stored again byte by byte with its stuffing. The last part
-        // word goes as the 8 bytes ending the block where they hold no
-        // 0xFF (the bytes it repeats lie at the same distance), else byte
-        // by byte. Nothing is stored past the block's last byte.
-        uint8_t *const start = out->buffer + out->position;
-        uint8_t *to = start;
-        const uint8_t *from = w->packed;
-        uint32_t i = 0;
-        if (n < 8) {
-            // Few bytes (a sparse block): as two overlapping halves where
-            // there is no 0xFF (the first 8 packed bytes are all stored to).
-            if (!HasFfByte(word(0))) {
-                CopyShort(to, from, n);
-                i = n;
-                to += n;
+struct WordWriter {
+    static constexpr uint32_t kRoom = 1;  // needs no room of its own
+    uint64_t bits;
+    uint32_t count;
+    uint8_t *next;   // encode mode: where the next byte goes
+    uint32_t bytes;  // both modes: bytes completed so far
+
+    void Start(const ByteStream *out, uint8_t *) {
+        count = out->bitCount;
+        bits = (out->bitBuffer & 0xFF) >> (8 - count);
+        next = kStore ? out->buffer + out->position : nullptr;
+        bytes = 0;
+    }
+    void PutByte(uint8_t byte) {
+        if (kStore) next = PutStuffed(next, byte);
+        bytes += byte == 0xFF ? 2 : 1;
+    }
+    void Append(uint32_t field, uint32_t n) {
+        bits = bits << n | field;
+        count += n;
+        if (count < 32) return;
+        count -= 32;
+        const uint32_t word = static_cast<uint32_t>(bits >> count);
+        if (!HasFfByte(word)) {  // its upper 4 bytes are 0
+            if (kStore) {
+                const uint32_t be = __builtin_bswap32(word);
+                memcpy(next, &be, 4);
+                next += 4;
             }
-        } else {
+            bytes += 4;
+            return;
+        }
+        for (int shift = 24; shift >= 0; shift -= 8) PutByte(static_cast<uint8_t>(word >> shift));
+    }
+    void Complete() {}
+    void Finish(ByteStream *out) {
+        while (count >= 8) {
+            count -= 8;
+            PutByte(static_cast<uint8_t>(bits >> count));
+        }
+        out->position += bytes;
+        if (!kStore && out->size < out->position) out->size = out->position;
+        out->bitBuffer = static_cast<uint32_t>(bits << (8 - count)) & 0xFF;
+        out->bitCount = count;
+    }
+};
+
+// PackedWriter appends codes without completing anything; Complete then
+// packs every whole byte into a room of the caller's at once, with one
+// 8-byte store and no branch on how many there are, so that code lengths
+// the processor cannot foresee cost no mispredictions: busy blocks, whose
+// codes are many. Between completions at most 63 bits may be pending: 7
+// left over and two codes of a valid block with their value bits (16 + 10
+// each), or a DC difference (16 + 11) and one such code. Finish then moves
+// the packed bytes to the stream word by word, stuffing a 0x00 after each
+// 0xFF (rare, so looked for a word at a time). The room lies apart from the
+// writer, so that the compiler can hold the writer in registers.
+template <bool kStore>
+struct PackedWriter {
+    static constexpr uint32_t kRoom = kMaxPackedBytes + 8;
+    uint64_t bits;
+    uint32_t count;
+    uint8_t *next;  // in packed
+    uint8_t *packed;
+
+    void Start(const ByteStream *out, uint8_t *room) {
+        count = out->bitCount;
+        bits = (out->bitBuffer & 0xFF) >> (8 - count);
+        next = packed = room;
+    }
+    void Append(uint32_t field, uint32_t n) {
+        bits = bits << n | field;
+        count += n;
+    }
+    // A block the tables cannot code may pend more than 63 bits: its bytes
+    // are then wrong, but every shift stays defined and, its bits counted
+    // all the same, no more than kMaxPackedBytes are packed; the block
+    // fails.
+    void Complete() {
+        const uint32_t whole = count >> 3;
+        // Left-aligned: the completed bytes, then the pending bits and zeros.
+        const uint64_t top = bits << 1 << ((63 - count) & 63);
+        count &= 7;
+        const uint64_t be = __builtin_bswap64(top);
+        memcpy(next, &be, 8);
+        next += whole;
+    }
+    void Finish(ByteStream *out) {
+        Complete();
+        const uint32_t n = static_cast<uint32_t>(next - packed);
+        uint32_t bytes = n;
+        if (kStore) {
+            // Word by word; a word with a 0xFF, stored whole all the same, is
+            // then stored again byte by byte with its stuffing. The last part
+            // word goes as the 8 bytes ending the block where they hold no
+            // 0xFF (the bytes it repeats lie at the same distance), else byte
+            // by byte. Nothing is stored past the block's last byte.
+            uint8_t *const start = out->buffer + out->position;
+            uint8_t *to = start;
+            uint32_t i = 0;
             for (; i + 8 <= n; i += 8) {
-                const uint64_t v = Load64(from + i);
+                const uint64_t v = Load64(packed + i);
                 memcpy(to, &v, 8);
                 if (__builtin_expect(!HasFfByte(v), 1)) {
                     to += 8;
                     continue;
                 }
-                for (uint32_t j = i; j < i + 8; ++j) to = PutStuffed(to, from[j]);
+                for (uint32_t j = i; j < i + 8; ++j) to = PutStuffed(to, packed[j]);
             }
-            if (i < n && !HasFfByte(Load64(from + n - 8))) {
-                memcpy(to + (n - i) - 8, from + n - 8, 8);
+            if (i < n && n >= 8 && !HasFfByte(Load64(packed + n - 8))) {
+                memcpy(to + (n - i) - 8, packed + n - 8, 8);
                 to += n - i;
                 i = n;
             }
+            for (; i < n; ++i) to = PutStuffed(to, packed[i]);
+            bytes = static_cast<uint32_t>(to - start);
+        } else {
+            // The marks summed by a multiply (no popcount call in plain
+            // code); the last word cut to the bytes packed.
+            for (uint32_t i = 0; i < n; i += 8) {
+                uint64_t v = Load64(packed + i);
+                if (i + 8 > n) v &= ~uint64_t{0} >> (8 * (i + 8 - n));
+                bytes += static_cast<uint32_t>(((FfBytes(v) >> 7) * 0x0101010101010101ull) >> 56);
+            }
         }
-        for (; i < n; ++i) to = PutStuffed(to, from[i]);
-        bytes = static_cast<uint32_t>(to - start);
-    } else {
-        // The marks summed by a multiply (no popcount call in the plain code).
-        for (uint32_t i = 0; i < n; i += 8) {
-            bytes += static_cast<uint32_t>(((FfBytes(word(i)) >> 7) * 0x0101010101010101ull) >> 56);
-        }
+        out->position += bytes;
+        if (!kStore && out->size < out->position) out->size = out->position;
+        out->bitBuffer = static_cast<uint32_t>(bits << (8 - count)) & 0xFF;
+        out->bitCount = count;
     }
-    out->position += bytes;
-    if (!kStore && out->size < out->position) out->size = out->position;
-    out->bitBuffer = static_cast<uint32_t>(w->bits << (8 - w->count)) & 0xFF;
-    out->bitCount = w->count;
-}
+};
 
 // The code of a DC difference of category s (at most kMaxDcCategory) and
 // its value bits, appended.
-inline void AppendDc(DirectWriter *w, const HuffmanCodeTable *dc, int32_t difference, uint32_t s) {
-    Append(w, uint32_t{dc->code[s]} << s | ValueField(difference, s), dc->codeLength[s] + s);
+template <class Writer>
+inline void AppendDc(Writer *w, const HuffmanCodeTable *dc, int32_t difference, uint32_t s) {
+    w->Append(uint32_t{dc->code[s]} << s | ValueField(difference, s), dc->codeLength[s] + s);
 }
 
 // Zig-zag position of each natural index.
@@ -281,13 +301,13 @@ struct CoefficientBits {
 // whose maker has checked them. Returns 0, completing nothing, for a block
 // the tables cannot code; the bytes it stored lie within the reserve,
 // beyond the stream's position.
-template <bool kStore, bool kTabled = false>
+template <class Writer, bool kTabled = false>
 __attribute__((always_inline)) inline int32_t CodeBlockDirectBody(
     ByteStream *out, ComponentSpec *component, const int16_t *block, int32_t difference,
     uint64_t nonzero, const CoefficientBits *bits = nullptr) {
-    uint8_t packed[kPackedRoom];
-    DirectWriter w;
-    StartDirect(out, &w, packed);
+    uint8_t room[Writer::kRoom];
+    Writer w;
+    w.Start(out, room);
     uint32_t s = CategoryOf(difference);
     if (s > kMaxDcCategory) return 0;
     AppendDc(&w, component->dcTable, difference, s);
@@ -304,8 +324,11 @@ __attribute__((always_inline)) inline int32_t CodeBlockDirectBody(
         uint32_t run = k - last - 1;
         last = k;
         if (run > 15) {
-            Complete(&w);
-            for (; run > 15; run -= 16) Put(&w, ac->code[0xF0], ac->codeLength[0xF0]);
+            w.Complete();
+            for (; run > 15; run -= 16) {
+                w.Append(ac->code[0xF0], ac->codeLength[0xF0]);
+                w.Complete();
+            }
         }
         uint32_t at = ZigZagOrder[k];
         uint32_t field;
@@ -320,26 +343,33 @@ __attribute__((always_inline)) inline int32_t CodeBlockDirectBody(
             field = ValueField(y, s);
         }
         uint32_t symbol = AcSymbol(run, s);
-        Append(&w, uint32_t{ac->code[symbol]} << s | field, ac->codeLength[symbol] + s);
+        w.Append(uint32_t{ac->code[symbol]} << s | field, ac->codeLength[symbol] + s);
     };
     // Two codes, then their bytes completed; the DC pairs with the first.
     while (nonzero != 0) {
         append();
-        Complete(&w);
+        w.Complete();
         if (nonzero == 0) break;
         append();
     }
     // A block ending in zeros ends with EOB, however long the final run.
-    if (last != 63) Append(&w, ac->code[0x00], ac->codeLength[0x00]);
+    if (last != 63) w.Append(ac->code[0x00], ac->codeLength[0x00]);
     if (magnitudes > kMaxAcMagnitude) return 0;
-    FinishDirect<kStore>(out, &w);
+    w.Finish(out);
     return 1;
 }
+
+// Whether a block has codes enough that packing pays: one with a nonzero
+// coefficient at zig-zag 24 or later has, nearly always (no popcount, which
+// the plain code has no instruction for).
+inline bool Busy(uint64_t nonzero) { return (nonzero >> 24) != 0; }
 
 template <bool kStore>
 int32_t CodeBlockDirect(ByteStream *out, ComponentSpec *component, const int16_t *block,
                         int32_t difference, uint64_t nonzero) {
-    return CodeBlockDirectBody<kStore>(out, component, block, difference, nonzero);
+    return Busy(nonzero)
+               ? CodeBlockDirectBody<PackedWriter<kStore>>(out, component, block, difference, nonzero)
+               : CodeBlockDirectBody<WordWriter<kStore>>(out, component, block, difference, nonzero);
 }
 
 typedef int32_t (*DirectCoder)(ByteStream *out, ComponentSpec *component, const int16_t *block,
