@@ -116,6 +116,49 @@ Result Measure(const Image &image, const SourceImage &pixels, const char *settin
     return r;
 }
 
+// Encodes with one encoder only, `encodes` times, and prints the length: run
+// under an instruction counter once with one encode and once with two, the
+// difference is what one encode executes (bench/count_insns.sh).
+void Count(const Image &image, const SourceImage &pixels, const char *setting, int subsampling,
+           int tjSubsampling, int quality, bool ours, int encodes) {
+    uint64_t bytes = 0;
+    if (ours) {
+        JpegEncodeJob job = EncodeJobFor(pixels, quality, subsampling);
+        std::vector<uint8_t> out(size_t{pixels.width} * pixels.height * 4 + 65536);
+        for (int i = 0; i < encodes; ++i) {
+            job.destData = out.data();
+            job.destSize = static_cast<uint32_t>(out.size());
+            if (Jpeg_EncodeStart(&job, ModeEncode) != 0) {
+                fprintf(stderr, "trivbench: %s: encode failed\n", image.name.c_str());
+                exit(1);
+            }
+            bytes = job.destSize;
+        }
+    } else {
+        tjhandle tj = tjInitCompress();
+        int format = pixels.bitsPerPixel == 8 ? TJPF_GRAY : pixels.bitsPerPixel == 24 ? TJPF_BGR : TJPF_BGRX;
+        int tjSamp = pixels.bitsPerPixel == 8 ? TJSAMP_GRAY : tjSubsampling;
+        unsigned long capacity = tjBufSize(pixels.width, pixels.height, tjSamp);
+        unsigned char *theirs = tjAlloc(capacity);
+        int pitch = static_cast<int>(RowStride(pixels.width, pixels.bitsPerPixel));
+        for (int i = 0; i < encodes; ++i) {
+            unsigned long size = capacity;
+            if (tjCompress2(tj, pixels.pixels(), pixels.width, pitch, pixels.height, format, &theirs,
+                            &size, tjSamp, quality,
+                            TJFLAG_ACCURATEDCT | TJFLAG_BOTTOMUP | TJFLAG_NOREALLOC) != 0) {
+                fprintf(stderr, "trivbench: TurboJPEG: %s\n", tjGetErrorStr2(tj));
+                exit(1);
+            }
+            bytes = size;
+        }
+        tjFree(theirs);
+        tjDestroy(tj);
+    }
+    printf("%s,%u,%u,%d,%s,%d,%s,%llu\n", image.name.c_str(), pixels.width, pixels.height,
+           pixels.bitsPerPixel, setting, quality, ours ? "trivjpeg" : "turbojpeg",
+           static_cast<unsigned long long>(bytes));
+}
+
 // Blue first, as DIBs and BMP files are, from red-first rows (PPM).
 void ToBlueFirst(SourceImage *image) {
     if (image->pixelOrder == 1) return;
@@ -145,14 +188,19 @@ SourceImage ToBgrx(const SourceImage &bgr) {
 }
 
 void Usage() {
-    puts("Usage: trivbench [--csv] [--reps N] [--quality Q[,Q...]] IMAGE...\n"
+    puts("Usage: trivbench [--csv] [--reps N] [--quality Q[,Q...]] [--modes M[,M...]]\n"
+         "                 [--depths D[,D...]] [--count trivjpeg|turbojpeg [--encodes N]] IMAGE...\n"
          "\n"
          "Encodes each 24-bit image (BMP, PPM or PNG) with TRIVJPEG and with TurboJPEG\n"
          "(accurate DCT, bottom-up BGR, BGRX and grey input), interleaved, N times\n"
          "(default 5), at 4:2:0, 4:2:2, 4:4:4 and greyscale, at 24 and 32 bits per\n"
          "pixel and each quality (default 50,75,90,100), and prints the median\n"
          "megapixels per second of each, their ratio, the speed of TRIVJPEG's size-only\n"
-         "mode, and the same medians as encodes (pages) per second. Single thread.");
+         "mode, and the same medians as encodes (pages) per second. Single thread.\n"
+         "\n"
+         "--modes 420,422,444,grey and --depths 24,32 take a part of the grid.\n"
+         "--count ENCODER encodes each setting N times (default 1) with that encoder\n"
+         "only and prints the lengths, for an instruction counter to run it under.");
 }
 
 }  // namespace
@@ -161,6 +209,8 @@ int main(int argc, char **argv) {
     bool csv = false;
     int repetitions = 5;
     std::vector<int> qualities = {50, 75, 90, 100};
+    std::string modes = "420,422,444,grey", depths = "24,32", count;
+    int encodes = 1;
     std::vector<std::string> paths;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
@@ -174,6 +224,15 @@ int main(int argc, char **argv) {
         } else if (arg == "--quality" && i + 1 < argc) {
             qualities.clear();
             for (char *q = strtok(argv[++i], ","); q; q = strtok(nullptr, ",")) qualities.push_back(atoi(q));
+        } else if (arg == "--modes" && i + 1 < argc) {
+            modes = argv[++i];
+        } else if (arg == "--depths" && i + 1 < argc) {
+            depths = argv[++i];
+        } else if (arg == "--count" && i + 1 < argc &&
+                   (std::string(argv[i + 1]) == "trivjpeg" || std::string(argv[i + 1]) == "turbojpeg")) {
+            count = argv[++i];
+        } else if (arg == "--encodes" && i + 1 < argc) {
+            encodes = std::max(1, atoi(argv[++i]));
         } else if (!arg.empty() && arg[0] == '-') {
             fprintf(stderr, "trivbench: unknown option %s (try --help)\n", arg.c_str());
             return 2;
@@ -186,7 +245,13 @@ int main(int argc, char **argv) {
         return 2;
     }
 
-    if (csv) puts("image,width,height,bpp,subsampling,quality,trivjpeg_mps,turbojpeg_mps,ratio,sizeonly_mps,trivjpeg_bytes,turbojpeg_bytes,trivjpeg_per_s,turbojpeg_per_s");
+    // Whether a comma-separated list holds an item.
+    auto listed = [](const std::string &list, const std::string &item) {
+        return ("," + list + ",").find("," + item + ",") != std::string::npos;
+    };
+    if (!count.empty()) {
+        puts("image,width,height,bpp,subsampling,quality,encoder,bytes");
+    } else if (csv) puts("image,width,height,bpp,subsampling,quality,trivjpeg_mps,turbojpeg_mps,ratio,sizeonly_mps,trivjpeg_bytes,turbojpeg_bytes,trivjpeg_per_s,turbojpeg_per_s");
     else printf("%-28s %11s %4s %5s %3s %10s %10s %6s %10s %11s %11s\n", "image", "size", "bpp", "mode", "q",
                 "trivjpeg", "turbojpeg", "ratio", "size-only", "trivjpeg/s", "turbojpeg/s");
     for (const std::string &path : paths) {
@@ -204,12 +269,22 @@ int main(int argc, char **argv) {
         SourceImage grey = image.pixels;
         ConvertToGrey(&grey);
         std::vector<Result> rows;
+        auto run = [&](const SourceImage &pixels, const char *name, int subsampling, int tjSubsampling,
+                       int quality) {
+            if (!listed(modes, name)) return;
+            if (pixels.bitsPerPixel != 8 && !listed(depths, std::to_string(pixels.bitsPerPixel))) return;
+            if (!count.empty()) {
+                Count(image, pixels, name, subsampling, tjSubsampling, quality, count == "trivjpeg", encodes);
+            } else {
+                rows.push_back(Measure(image, pixels, name, subsampling, tjSubsampling, quality, repetitions));
+            }
+        };
         for (int quality : qualities) {
             for (const Setting &s : kSettings) {
-                rows.push_back(Measure(image, image.pixels, s.name, s.subsampling, s.tjSubsampling, quality, repetitions));
-                rows.push_back(Measure(image, bgrx, s.name, s.subsampling, s.tjSubsampling, quality, repetitions));
+                run(image.pixels, s.name, s.subsampling, s.tjSubsampling, quality);
+                run(bgrx, s.name, s.subsampling, s.tjSubsampling, quality);
             }
-            rows.push_back(Measure(image, grey, "grey", Sub2x2, TJSAMP_GRAY, quality, repetitions));
+            run(grey, "grey", Sub2x2, TJSAMP_GRAY, quality);
         }
         for (const Result &r : rows) {
             if (csv) {

@@ -8,6 +8,7 @@
 #include <string.h>
 
 #include <bit>
+#include <type_traits>
 
 #include "encoder_session.h"
 #include "stream_headers.h"
@@ -73,22 +74,31 @@ constexpr uint32_t kMaxPackedBytes = (7 + 64 * (kMaxCodeLength + kMaxCategory)) 
 constexpr uint32_t kMaxBlockBytes = 2 * kMaxPackedBytes;
 static_assert(kMaxBlockBytes == 512);
 
-inline uint64_t Load64(const uint8_t *p) {
-    uint64_t v;
-    memcpy(&v, p, 8);
+// The word the packed bytes are moved by: the widest a register holds.
+using Word = std::conditional_t<sizeof(void *) == 4, uint32_t, uint64_t>;
+constexpr uint32_t kWordBytes = sizeof(Word);
+constexpr Word kOnes = static_cast<Word>(~Word{0}) / 0xFF;  // 0x0101...
+constexpr Word kTops = kOnes * 0x80;                         // 0x8080...
+
+template <class T = Word>
+inline T LoadWord(const uint8_t *p) {
+    T v;
+    memcpy(&v, p, sizeof v);
     return v;
 }
 
 // Bytes of w that equal 0xFF, each marked by its top bit (exact, no false
 // marks from carries).
-inline uint64_t FfBytes(uint64_t w) {
-    uint64_t t = ~w;
-    return ~(((t & 0x7F7F7F7F7F7F7F7Full) + 0x7F7F7F7F7F7F7F7Full) | t) & 0x8080808080808080ull;
+inline Word FfBytes(Word w) {
+    const Word t = ~w;
+    return ~(((t & (kOnes * 0x7F)) + kOnes * 0x7F) | t) & kTops;
 }
 
 // Whether any byte of w equals 0xFF (exact for "any", not for which).
-inline bool HasFfByte(uint64_t w) {
-    return ((~w - 0x0101010101010101ull) & w & 0x8080808080808080ull) != 0;
+template <class T = Word>
+inline bool HasFfByte(T w) {
+    constexpr T ones = static_cast<T>(~T{0}) / 0xFF;
+    return ((~w - ones) & w & (ones * 0x80)) != 0;
 }
 
 // One byte, and a stuffed 0x00 after 0xFF.
@@ -98,18 +108,50 @@ inline uint8_t *PutStuffed(uint8_t *to, uint8_t byte) {
     return to;
 }
 
-// The index of the lowest set bit of a nonzero mask. A 32-bit build would
-// call a library function for the 64-bit count; its halves take one
-// instruction each, and the branch goes the same way for a block's first
-// coefficients.
-inline uint32_t LowestSet(uint64_t mask) {
-    if constexpr (sizeof(void *) == 4) {
-        const uint32_t low = static_cast<uint32_t>(mask);
-        return low != 0 ? static_cast<uint32_t>(__builtin_ctz(low))
-                        : 32 + static_cast<uint32_t>(__builtin_ctz(static_cast<uint32_t>(mask >> 32)));
+// Moves (encode mode) or counts (size mode) n packed bytes with their
+// stuffing: word by word; a word with a 0xFF, stored whole all the same,
+// is then stored again byte by byte with its stuffing. The last part word
+// goes as the word ending the block where it holds no 0xFF (the bytes it
+// repeats lie at the same distance), else byte by byte. Nothing is stored
+// past the block's last byte. The packed room holds a word past n.
+template <bool kStore>
+inline void MovePacked(ByteStream *out, const uint8_t *packed, uint32_t n) {
+    uint32_t bytes = n;
+    if (kStore) {
+        uint8_t *const start = out->buffer + out->position;
+        uint8_t *to = start;
+        uint32_t i = 0;
+        for (; i + kWordBytes <= n; i += kWordBytes) {
+            const Word v = LoadWord(packed + i);
+            memcpy(to, &v, kWordBytes);
+            if (__builtin_expect(!HasFfByte(v), 1)) {
+                to += kWordBytes;
+                continue;
+            }
+            for (uint32_t j = i; j < i + kWordBytes; ++j) to = PutStuffed(to, packed[j]);
+        }
+        if (i < n && n >= kWordBytes && !HasFfByte(LoadWord(packed + n - kWordBytes))) {
+            memcpy(to + (n - i) - kWordBytes, packed + n - kWordBytes, kWordBytes);
+            to += n - i;
+            i = n;
+        }
+        for (; i < n; ++i) to = PutStuffed(to, packed[i]);
+        bytes = static_cast<uint32_t>(to - start);
+    } else {
+        // The marks summed by a multiply (no popcount call in plain code);
+        // the last word cut to the bytes packed.
+        for (uint32_t i = 0; i < n; i += kWordBytes) {
+            Word v = LoadWord(packed + i);
+            if (i + kWordBytes > n) v &= static_cast<Word>(~Word{0}) >> (8 * (i + kWordBytes - n));
+            bytes += static_cast<uint32_t>(((FfBytes(v) >> 7) * kOnes) >> (8 * kWordBytes - 8));
+        }
     }
-    return static_cast<uint32_t>(std::countr_zero(mask));
+    out->position += bytes;
+    if (!kStore && out->size < out->position) out->size = out->position;
 }
+
+// A mask of coefficients, as wide as a register.
+using Mask = std::conditional_t<sizeof(void *) == 4, uint32_t, uint64_t>;
 
 // Two writers of a block's bits with one interface: Start continues the
 // stream's pending bits, Append adds a code (at most 32 bits), Complete
@@ -147,7 +189,7 @@ struct WordWriter {
         if (count < 32) return;
         count -= 32;
         const uint32_t word = static_cast<uint32_t>(bits >> count);
-        if (!HasFfByte(word)) {  // its upper 4 bytes are 0
+        if (!HasFfByte<uint32_t>(word)) {
             if (kStore) {
                 const uint32_t be = __builtin_bswap32(word);
                 memcpy(next, &be, 4);
@@ -213,48 +255,65 @@ struct PackedWriter {
     }
     void Finish(ByteStream *out) {
         Complete();
-        const uint32_t n = static_cast<uint32_t>(next - packed);
-        uint32_t bytes = n;
-        if (kStore) {
-            // Word by word; a word with a 0xFF, stored whole all the same, is
-            // then stored again byte by byte with its stuffing. The last part
-            // word goes as the 8 bytes ending the block where they hold no
-            // 0xFF (the bytes it repeats lie at the same distance), else byte
-            // by byte. Nothing is stored past the block's last byte.
-            uint8_t *const start = out->buffer + out->position;
-            uint8_t *to = start;
-            uint32_t i = 0;
-            for (; i + 8 <= n; i += 8) {
-                const uint64_t v = Load64(packed + i);
-                memcpy(to, &v, 8);
-                if (__builtin_expect(!HasFfByte(v), 1)) {
-                    to += 8;
-                    continue;
-                }
-                for (uint32_t j = i; j < i + 8; ++j) to = PutStuffed(to, packed[j]);
-            }
-            if (i < n && n >= 8 && !HasFfByte(Load64(packed + n - 8))) {
-                memcpy(to + (n - i) - 8, packed + n - 8, 8);
-                to += n - i;
-                i = n;
-            }
-            for (; i < n; ++i) to = PutStuffed(to, packed[i]);
-            bytes = static_cast<uint32_t>(to - start);
-        } else {
-            // The marks summed by a multiply (no popcount call in plain
-            // code); the last word cut to the bytes packed.
-            for (uint32_t i = 0; i < n; i += 8) {
-                uint64_t v = Load64(packed + i);
-                if (i + 8 > n) v &= ~uint64_t{0} >> (8 * (i + 8 - n));
-                bytes += static_cast<uint32_t>(((FfBytes(v) >> 7) * 0x0101010101010101ull) >> 56);
-            }
-        }
-        out->position += bytes;
-        if (!kStore && out->size < out->position) out->size = out->position;
+        MovePacked<kStore>(out, packed, static_cast<uint32_t>(next - packed));
         out->bitBuffer = static_cast<uint32_t>(bits << (8 - count)) & 0xFF;
         out->bitCount = count;
     }
 };
+
+// The same for a 32-bit build, where every shift of the 64-bit writer takes
+// a register pair: 32 bits, and each code completed as it is appended. At
+// most 7 bits are pending before a code, so a code of up to 25 bits with
+// its value bits fits at once; a longer one (rare: a long code with a large
+// value) goes in two parts.
+template <bool kStore>
+struct NarrowPackedWriter {
+    static constexpr uint32_t kRoom = kMaxPackedBytes + 8;
+    uint32_t bits;
+    uint32_t count;
+    uint8_t *next;  // in packed
+    uint8_t *packed;
+
+    void Start(const ByteStream *out, uint8_t *room) {
+        count = out->bitCount;
+        bits = (out->bitBuffer & 0xFF) >> (8 - count);
+        next = packed = room;
+    }
+    void Put(uint32_t field, uint32_t n) {
+        bits = bits << n | field;
+        count += n;
+        const uint32_t whole = count >> 3;
+        // Left-aligned (nothing to align at 0 pending: no byte counts then).
+        const uint32_t top = bits << ((32 - count) & 31);
+        count &= 7;
+        const uint32_t be = __builtin_bswap32(top);
+        memcpy(next, &be, 4);
+        next += whole;
+    }
+    void Append(uint32_t field, uint32_t n) {
+        if (__builtin_expect(n > 25, 0)) {  // two parts of at most 16 bits
+            Put(field >> 16, n - 16);
+            Put(field & 0xFFFF, 16);
+            return;
+        }
+        Put(field, n);
+    }
+    void Complete() {}
+    void Finish(ByteStream *out) {
+        MovePacked<kStore>(out, packed, static_cast<uint32_t>(next - packed));
+        out->bitBuffer = (bits << (8 - count)) & 0xFF;
+        out->bitCount = count;
+    }
+};
+
+// The writer of busy blocks, and of sparse ones: in a 32-bit build the
+// narrow packed writer takes both.
+template <bool kStore>
+using BusyWriter = std::conditional_t<sizeof(void *) == 4, NarrowPackedWriter<kStore>,
+                                      PackedWriter<kStore>>;
+template <bool kStore>
+using SparseWriter = std::conditional_t<sizeof(void *) == 4, NarrowPackedWriter<kStore>,
+                                        WordWriter<kStore>>;
 
 // The code of a DC difference of category s (at most kMaxDcCategory) and
 // its value bits, appended.
@@ -331,9 +390,13 @@ __attribute__((always_inline)) inline int32_t CodeBlockDirectBody(
     // Appends the next nonzero coefficient's code and value bits, after a
     // ZRL code for each 16 zeros before it (each completed at once: such
     // runs are rare in a busy block).
+    // The mask is walked a register at a time: in a 32-bit build, as two
+    // halves, so that no step takes a register pair.
+    Mask mask;
+    uint32_t base;
     auto append = [&]() __attribute__((always_inline)) {
-        uint32_t k = LowestSet(nonzero);
-        nonzero &= nonzero - 1;
+        uint32_t k = base + static_cast<uint32_t>(std::countr_zero(mask));
+        mask &= mask - 1;
         uint32_t run = k - last - 1;
         last = k;
         if (run > 15) {
@@ -359,11 +422,16 @@ __attribute__((always_inline)) inline int32_t CodeBlockDirectBody(
         w.Append(uint32_t{ac->code[symbol]} << s | field, ac->codeLength[symbol] + s);
     };
     // Two codes, then their bytes completed; the DC pairs with the first.
-    while (nonzero != 0) {
-        append();
-        w.Complete();
-        if (nonzero == 0) break;
-        append();
+    // (A half ending after one code leaves at most 7 + 26 bits for the next
+    // half's first to join.)
+    for (base = 0; base < 64; base += 8 * sizeof(Mask)) {
+        mask = static_cast<Mask>(nonzero >> base);
+        while (mask != 0) {
+            append();
+            w.Complete();
+            if (mask == 0) break;
+            append();
+        }
     }
     // A block ending in zeros ends with EOB, however long the final run.
     if (last != 63) w.Append(ac->code[0x00], ac->codeLength[0x00]);
@@ -381,8 +449,8 @@ template <bool kStore>
 int32_t CodeBlockDirect(ByteStream *out, ComponentSpec *component, const int16_t *block,
                         int32_t difference, uint64_t nonzero) {
     return Busy(nonzero)
-               ? CodeBlockDirectBody<PackedWriter<kStore>>(out, component, block, difference, nonzero)
-               : CodeBlockDirectBody<WordWriter<kStore>>(out, component, block, difference, nonzero);
+               ? CodeBlockDirectBody<BusyWriter<kStore>>(out, component, block, difference, nonzero)
+               : CodeBlockDirectBody<SparseWriter<kStore>>(out, component, block, difference, nonzero);
 }
 
 typedef int32_t (*DirectCoder)(ByteStream *out, ComponentSpec *component, const int16_t *block,

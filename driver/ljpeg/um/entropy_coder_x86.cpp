@@ -82,10 +82,10 @@ TRIVJPEG_AVX2 int32_t CodeBlockDirectAvx2(ByteStream *out, ComponentSpec *compon
     if (std::popcount(nonzero) >= kTableFrom) {
         CoefficientBits bits;
         if (!CategoriseAvx2(block, &bits)) return 0;
-        return CodeBlockDirectBody<PackedWriter<kStore>, true>(out, component, block, difference,
+        return CodeBlockDirectBody<BusyWriter<kStore>, true>(out, component, block, difference,
                                                                nonzero, &bits);
     }
-    return CodeBlockDirectBody<WordWriter<kStore>>(out, component, block, difference, nonzero);
+    return CodeBlockDirectBody<SparseWriter<kStore>>(out, component, block, difference, nonzero);
 }
 
 }  // namespace
