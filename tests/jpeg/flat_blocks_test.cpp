@@ -232,4 +232,43 @@ TEST(FlatPaths, EncodeAsTheFullPathDoes) {
     }
 }
 
+// Grey and 4:4:4 MCUs go two at a time where their first blocks can share a
+// pair transform. A source that runs out inside such a pair, at its first
+// or its second MCU, must leave exactly the bytes and the status that one
+// MCU at a time leaves: the plain level, which has no pair transform.
+TEST(PairedMcus, SourceRunningOutKeepsWhatOneAtATimeKeeps) {
+    for (uint16_t depth : {uint16_t{8}, uint16_t{24}}) {
+        const std::vector<uint8_t> source = TiledPicture(150, 90, depth, 8);
+        // Rows lie bottom-up, so a short source cuts the top row's right
+        // end (past its 2 bytes of padding): the MCU that fails is the
+        // last, the last but one, ... of the first MCU row, first and second
+        // MCUs of pairs.
+        for (uint32_t j = 0; j < 4; ++j) {
+            const uint32_t cut = 2 + depth / 8 * (8 * j + 1);
+            SCOPED_TRACE(::testing::Message() << depth << " bpp, short by " << cut);
+            JpegEncodeJob job{};
+            job.sourceData = source.data();
+            job.sourceSize = static_cast<uint32_t>(source.size()) - cut;
+            job.width = 150;
+            job.height = 90;
+            job.bitsPerPixel = depth;
+            job.quality = 90;
+            job.subsampling = SubNone;
+            Encoded one;
+            {
+                SimdLimit limit(SimdNone);
+                one = Encode(job, ModeEncode, 1 << 16);
+            }
+            ASSERT_NE(one.status, 0);
+            for (uint32_t level : kSimdLevels) {
+                if (!SimdLevelAvailable(level)) continue;
+                SimdLimit limit(level);
+                const Encoded paired = Encode(job, ModeEncode, 1 << 16);
+                EXPECT_EQ(paired.status, one.status) << SimdLevelName(level);
+                EXPECT_EQ(paired.bytes, one.bytes) << SimdLevelName(level);
+            }
+        }
+    }
+}
+
 }  // namespace

@@ -7,6 +7,8 @@
 
 #include "mcu_loop.h"
 
+#include <string.h>
+
 #include "entropy_coder.h"
 #include "flat_blocks.h"
 #include "session_setup.h"
@@ -137,6 +139,54 @@ int32_t CodeFlatMcus(EncoderSession *s, const McuBlocks &blocks, const uint8_t *
     return 1;
 }
 
+// Whether two busy MCUs in a row should share a pair transform: where an
+// MCU has an odd number of blocks, its first (grey's one block, the Y of
+// 4:4:4) has no partner of its own table inside it, and the next MCU's
+// first is one.
+bool PairsAcrossMcus(const EncoderSession *s, const McuBlocks &blocks) {
+    return s->blockPairTransform && blocks.count % 2 == 1 && 2 * blocks.count <= kMcuSampleBufferSize / 64;
+}
+
+// The first blocks of two fetched MCUs (the first one's not flat), as one
+// pair where the second's is not flat either. The second MCU's samples and
+// coefficients follow the first's (an odd count of at most 3 blocks each
+// fits the buffers of one MCU of 6): grey's two blocks lie side by side as
+// they are, 4:4:4's Y blocks are put side by side for the pair. The other
+// blocks as TransformMcu does, from the second on.
+void TransformTwoMcus(const EncoderSession *s, const uint8_t *samples, const McuBlocks &blocks,
+                      uint32_t nextFlat, int16_t (*quantised)[64]) {
+    const uint32_t n = blocks.count;
+    const uint8_t *next = samples + 64 * n;
+    int16_t(*nextQuantised)[64] = quantised + n;
+    const QuantTable *table = blocks.owner[0]->quantTable;
+    if (nextFlat & 1) {
+        s->blockTransform(samples, table, quantised[0]);
+    } else if (n == 1) {
+        s->blockPairTransform(samples, table, quantised[0]);
+    } else {
+        alignas(32) uint8_t pair[128];
+        alignas(32) int16_t coefficients[2][64];
+        memcpy(pair, samples, 64);
+        memcpy(pair + 64, next, 64);
+        s->blockPairTransform(pair, table, coefficients[0]);
+        memcpy(quantised[0], coefficients[0], sizeof coefficients[0]);
+        memcpy(nextQuantised[0], coefficients[1], sizeof coefficients[1]);
+    }
+    if (n == 1) return;
+    McuBlocks rest = blocks;
+    rest.count = n - 1;
+    for (uint32_t i = 0; i < rest.count; ++i) {
+        rest.owner[i] = blocks.owner[i + 1];
+        rest.component[i] = blocks.component[i + 1];
+    }
+    TransformMcu<false>(s, samples + 64, rest, 0, quantised + 1);
+    if (nextFlat >> 1 == 0) {
+        TransformMcu<false>(s, next + 64, rest, 0, nextQuantised + 1);
+    } else {
+        TransformMcu<true>(s, next + 64, rest, nextFlat >> 1, nextQuantised + 1);
+    }
+}
+
 int32_t EncodeMcus(EncoderSession *s) {
     for (ComponentSpec &c : s->components) c.dcPredictor = 0;
     // The headers end on a whole byte, so bitCount is already 0.
@@ -154,6 +204,7 @@ int32_t EncodeMcus(EncoderSession *s) {
 
     uint8_t samples[kMcuSampleBufferSize];
     int16_t quantised[kMcuSampleBufferSize / 64][64];
+    const bool pairs = PairsAcrossMcus(s, blocks);
     FlatMcu lastFlat;
     StartFlatMcus(blocks, &lastFlat);
     // A photograph has few flat blocks, a page many: the probe looks at an
@@ -171,6 +222,33 @@ int32_t EncodeMcus(EncoderSession *s) {
             if (!s->fetcher(s, samples)) return 0;
             const bool look = s->flatProbe && (probe || blocks.count == 1 || n % 4 == 0);
             const uint32_t flat = look ? FindFlatBlocks(samples, blocks, quantised) : 0;
+            // After a busy MCU the next is fetched without a probe: the two
+            // go together where their first blocks can pair.
+            if (pairs && flat == 0 && n + 1 < s->mcuCount) {
+                uint8_t *next = samples + 64 * blocks.count;
+                int16_t(*nextQuantised)[64] = quantised + blocks.count;
+                s->mcuIndex += 1;
+                if (!s->fetcher(s, next)) {
+                    // What the failing fetch leaves undone: the first MCU,
+                    // coded as it would have been alone.
+                    TransformMcu<false>(s, samples, blocks, 0, quantised);
+                    CodeMcu<false>(s, blocks, 0, quantised);
+                    return 0;
+                }
+                const bool lookNext = s->flatProbe && (blocks.count == 1 || (n + 1) % 4 == 0);
+                const uint32_t nextFlat = lookNext ? FindFlatBlocks(next, blocks, nextQuantised) : 0;
+                TransformTwoMcus(s, samples, blocks, nextFlat, quantised);
+                if (!CodeMcu<false>(s, blocks, 0, quantised)) return 0;
+                if (nextFlat == 0) {
+                    if (!CodeMcu<false>(s, blocks, 0, nextQuantised)) return 0;
+                } else if (!CodeMcu<true>(s, blocks, nextFlat, nextQuantised)) {
+                    return 0;
+                }
+                probe = nextFlat != 0;
+                n += 2;
+                s->mcuIndex += 1;
+                continue;
+            }
             if (flat == 0) {
                 TransformMcu<false>(s, samples, blocks, 0, quantised);
                 if (!CodeMcu<false>(s, blocks, 0, quantised)) return 0;
