@@ -62,6 +62,44 @@ struct Result {
     unsigned long theirBytes;
 };
 
+// TurboJPEG set up for one picture and subsampling: accurate DCT,
+// bottom-up, into a buffer of its own that never grows.
+class Turbo {
+public:
+    Turbo(const SourceImage &pixels, int tjSubsampling)
+        : pixels_(pixels),
+          format_(pixels.bitsPerPixel == 8 ? TJPF_GRAY : pixels.bitsPerPixel == 24 ? TJPF_BGR : TJPF_BGRX),
+          subsampling_(pixels.bitsPerPixel == 8 ? TJSAMP_GRAY : tjSubsampling),
+          capacity_(tjBufSize(pixels.width, pixels.height, subsampling_)),
+          buffer_(tjAlloc(capacity_)) {}
+    ~Turbo() {
+        tjFree(buffer_);
+        tjDestroy(tj_);
+    }
+    Turbo(const Turbo &) = delete;
+    Turbo &operator=(const Turbo &) = delete;
+
+    // The length of the stream; exits on failure.
+    unsigned long Encode(int quality) {
+        unsigned long size = capacity_;
+        if (tjCompress2(tj_, pixels_.pixels(), pixels_.width,
+                        static_cast<int>(RowStride(pixels_.width, pixels_.bitsPerPixel)),
+                        pixels_.height, format_, &buffer_, &size, subsampling_, quality,
+                        TJFLAG_ACCURATEDCT | TJFLAG_BOTTOMUP | TJFLAG_NOREALLOC) != 0) {
+            fprintf(stderr, "trivbench: TurboJPEG: %s\n", tjGetErrorStr2(tj_));
+            exit(1);
+        }
+        return size;
+    }
+
+private:
+    const SourceImage &pixels_;
+    tjhandle tj_ = tjInitCompress();
+    int format_, subsampling_;
+    unsigned long capacity_;
+    unsigned char *buffer_;
+};
+
 Result Measure(const Image &image, const SourceImage &pixels, const char *setting, int subsampling,
                int tjSubsampling, int quality, int repetitions) {
     Result r{image.name, setting, pixels.bitsPerPixel, quality, 0, 0, 0, 0, 0, 0, 0, 0};
@@ -74,12 +112,7 @@ Result Measure(const Image &image, const SourceImage &pixels, const char *settin
     std::vector<uint8_t> ours(job.destSize);
     r.ourBytes = job.destSize;
 
-    tjhandle tj = tjInitCompress();
-    int format = pixels.bitsPerPixel == 8 ? TJPF_GRAY : pixels.bitsPerPixel == 24 ? TJPF_BGR : TJPF_BGRX;
-    int tjSamp = pixels.bitsPerPixel == 8 ? TJSAMP_GRAY : tjSubsampling;
-    unsigned long capacity = tjBufSize(pixels.width, pixels.height, tjSamp);
-    unsigned char *theirs = tjAlloc(capacity);
-    int pitch = static_cast<int>(RowStride(pixels.width, pixels.bitsPerPixel));
+    Turbo turbo(pixels, tjSubsampling);
 
     std::vector<double> ourTimes, theirTimes, sizeTimes;
     for (int i = 0; i < repetitions; ++i) {
@@ -91,23 +124,14 @@ Result Measure(const Image &image, const SourceImage &pixels, const char *settin
             exit(1);
         }
         double t1 = Now();
-        unsigned long size = capacity;
-        if (tjCompress2(tj, pixels.pixels(), pixels.width, pitch, pixels.height, format, &theirs,
-                        &size, tjSamp, quality,
-                        TJFLAG_ACCURATEDCT | TJFLAG_BOTTOMUP | TJFLAG_NOREALLOC) != 0) {
-            fprintf(stderr, "trivbench: TurboJPEG: %s\n", tjGetErrorStr2(tj));
-            exit(1);
-        }
+        r.theirBytes = turbo.Encode(quality);
         double t2 = Now();
         Jpeg_EncodeStart(&job, ModeSizeOnly);
         double t3 = Now();
-        r.theirBytes = size;
         ourTimes.push_back(t1 - t0);
         theirTimes.push_back(t2 - t1);
         sizeTimes.push_back(t3 - t2);
     }
-    tjFree(theirs);
-    tjDestroy(tj);
     r.oursPerSecond = 1 / Median(ourTimes);
     r.theirsPerSecond = 1 / Median(theirTimes);
     r.ours = r.megapixels * r.oursPerSecond;
@@ -135,24 +159,8 @@ void Count(const Image &image, const SourceImage &pixels, const char *setting, i
             bytes = job.destSize;
         }
     } else {
-        tjhandle tj = tjInitCompress();
-        int format = pixels.bitsPerPixel == 8 ? TJPF_GRAY : pixels.bitsPerPixel == 24 ? TJPF_BGR : TJPF_BGRX;
-        int tjSamp = pixels.bitsPerPixel == 8 ? TJSAMP_GRAY : tjSubsampling;
-        unsigned long capacity = tjBufSize(pixels.width, pixels.height, tjSamp);
-        unsigned char *theirs = tjAlloc(capacity);
-        int pitch = static_cast<int>(RowStride(pixels.width, pixels.bitsPerPixel));
-        for (int i = 0; i < encodes; ++i) {
-            unsigned long size = capacity;
-            if (tjCompress2(tj, pixels.pixels(), pixels.width, pitch, pixels.height, format, &theirs,
-                            &size, tjSamp, quality,
-                            TJFLAG_ACCURATEDCT | TJFLAG_BOTTOMUP | TJFLAG_NOREALLOC) != 0) {
-                fprintf(stderr, "trivbench: TurboJPEG: %s\n", tjGetErrorStr2(tj));
-                exit(1);
-            }
-            bytes = size;
-        }
-        tjFree(theirs);
-        tjDestroy(tj);
+        Turbo turbo(pixels, tjSubsampling);
+        for (int i = 0; i < encodes; ++i) bytes = turbo.Encode(quality);
     }
     printf("%s,%u,%u,%d,%s,%d,%s,%llu\n", image.name.c_str(), pixels.width, pixels.height,
            pixels.bitsPerPixel, setting, quality, ours ? "trivjpeg" : "turbojpeg",

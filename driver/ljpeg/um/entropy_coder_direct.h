@@ -223,41 +223,61 @@ struct WordWriter {
 // the packed bytes to the stream word by word, stuffing a 0x00 after each
 // 0xFF (rare, so looked for a word at a time). The room lies apart from the
 // writer, so that the compiler can hold the writer in registers.
-template <bool kStore>
-struct PackedWriter {
+template <bool kStore, class Bits>
+struct PackedState {
     static constexpr uint32_t kRoom = kMaxPackedBytes + 8;
-    uint64_t bits;
+    Bits bits;
     uint32_t count;
     uint8_t *next;  // in packed
     uint8_t *packed;
 
     void Start(const ByteStream *out, uint8_t *room) {
         count = out->bitCount;
-        bits = (out->bitBuffer & 0xFF) >> (8 - count);
+        bits = static_cast<Bits>((out->bitBuffer & 0xFF) >> (8 - count));
         next = packed = room;
     }
-    void Append(uint32_t field, uint32_t n) {
+    void Add(uint32_t field, uint32_t n) {
         bits = bits << n | field;
         count += n;
     }
+    // Packs the whole bytes pending with one store of the accumulator,
+    // left-aligned: the completed bytes, then the pending bits and zeros.
+    // (Nothing needs aligning at 0 pending: no byte counts then, and the
+    // bytes stored past the packed ones are stored over later or never
+    // moved.)
+    void PackWhole() {
+        constexpr uint32_t kBits = 8 * sizeof(Bits);
+        const uint32_t whole = count >> 3;
+        const Bits top = bits << ((kBits - count) & (kBits - 1));
+        count &= 7;
+        Bits be;
+        if constexpr (kBits == 64) {
+            be = __builtin_bswap64(top);
+        } else {
+            be = __builtin_bswap32(top);
+        }
+        memcpy(next, &be, sizeof be);
+        next += whole;
+    }
+    // Once every whole byte is packed.
+    void MoveOut(ByteStream *out) {
+        MovePacked<kStore>(out, packed, static_cast<uint32_t>(next - packed));
+        out->bitBuffer = static_cast<uint32_t>(bits << (8 - count)) & 0xFF;
+        out->bitCount = count;
+    }
+};
+
+template <bool kStore>
+struct PackedWriter : PackedState<kStore, uint64_t> {
+    void Append(uint32_t field, uint32_t n) { this->Add(field, n); }
     // A block the tables cannot code may pend more than 63 bits: its bytes
     // are then wrong, but every shift stays defined and, its bits counted
     // all the same, no more than kMaxPackedBytes are packed; the block
     // fails.
-    void Complete() {
-        const uint32_t whole = count >> 3;
-        // Left-aligned: the completed bytes, then the pending bits and zeros.
-        const uint64_t top = bits << 1 << ((63 - count) & 63);
-        count &= 7;
-        const uint64_t be = __builtin_bswap64(top);
-        memcpy(next, &be, 8);
-        next += whole;
-    }
+    void Complete() { this->PackWhole(); }
     void Finish(ByteStream *out) {
         Complete();
-        MovePacked<kStore>(out, packed, static_cast<uint32_t>(next - packed));
-        out->bitBuffer = static_cast<uint32_t>(bits << (8 - count)) & 0xFF;
-        out->bitCount = count;
+        this->MoveOut(out);
     }
 };
 
@@ -267,28 +287,10 @@ struct PackedWriter {
 // its value bits fits at once; a longer one (rare: a long code with a large
 // value) goes in two parts.
 template <bool kStore>
-struct NarrowPackedWriter {
-    static constexpr uint32_t kRoom = kMaxPackedBytes + 8;
-    uint32_t bits;
-    uint32_t count;
-    uint8_t *next;  // in packed
-    uint8_t *packed;
-
-    void Start(const ByteStream *out, uint8_t *room) {
-        count = out->bitCount;
-        bits = (out->bitBuffer & 0xFF) >> (8 - count);
-        next = packed = room;
-    }
+struct NarrowPackedWriter : PackedState<kStore, uint32_t> {
     void Put(uint32_t field, uint32_t n) {
-        bits = bits << n | field;
-        count += n;
-        const uint32_t whole = count >> 3;
-        // Left-aligned (nothing to align at 0 pending: no byte counts then).
-        const uint32_t top = bits << ((32 - count) & 31);
-        count &= 7;
-        const uint32_t be = __builtin_bswap32(top);
-        memcpy(next, &be, 4);
-        next += whole;
+        this->Add(field, n);
+        this->PackWhole();
     }
     void Append(uint32_t field, uint32_t n) {
         if (__builtin_expect(n > 25, 0)) {  // two parts of at most 16 bits
@@ -299,11 +301,7 @@ struct NarrowPackedWriter {
         Put(field, n);
     }
     void Complete() {}
-    void Finish(ByteStream *out) {
-        MovePacked<kStore>(out, packed, static_cast<uint32_t>(next - packed));
-        out->bitBuffer = (bits << (8 - count)) & 0xFF;
-        out->bitCount = count;
-    }
+    void Finish(ByteStream *out) { this->MoveOut(out); }
 };
 
 // The writer of busy blocks, and of sparse ones: in a 32-bit build the
