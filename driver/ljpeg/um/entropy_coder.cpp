@@ -194,20 +194,25 @@ int32_t CodeFlatBlocks(EncoderSession *session, ComponentSpec *const *owner, con
     return 1;
 }
 
+namespace {
+
+template <bool kStore>
+void PutRepeated(ByteStream *out, uint32_t bits, uint32_t count, uint32_t times) {
+    WordWriter<kStore> w;
+    w.Start(out, nullptr);
+    for (uint32_t i = 0; i < times; ++i) w.Append(bits, count);
+    w.Finish(out);
+}
+
+}  // namespace
+
 int32_t PutRepeatedBits(EncoderSession *session, uint32_t bits, uint32_t count, uint32_t times) {
     // Each copy completes at most 4 bytes, 8 with stuffing.
     if (!DirectFits(session, kMaxBlockBytes + 8 * times)) return 0;
-    ByteStream *out = session->output;
     if (session->outputKind & OutputStoresBytes) {
-        WordWriter<true> w;
-        w.Start(out, nullptr);
-        for (uint32_t i = 0; i < times; ++i) w.Append(bits, count);
-        w.Finish(out);
+        PutRepeated<true>(session->output, bits, count, times);
     } else {
-        WordWriter<false> w;
-        w.Start(out, nullptr);
-        for (uint32_t i = 0; i < times; ++i) w.Append(bits, count);
-        w.Finish(out);
+        PutRepeated<false>(session->output, bits, count, times);
     }
     return 1;
 }

@@ -385,13 +385,13 @@ __attribute__((always_inline)) inline int32_t CodeBlockDirectBody(
     const HuffmanCodeTable *ac = component->acTable;
     uint32_t last = 0;
     uint32_t magnitudes = 0;
-    // Appends the next nonzero coefficient's code and value bits, after a
-    // ZRL code for each 16 zeros before it (each completed at once: such
-    // runs are rare in a busy block).
     // The mask is walked a register at a time: in a 32-bit build, as two
     // halves, so that no step takes a register pair.
     Mask mask;
     uint32_t base;
+    // Appends the next nonzero coefficient's code and value bits, after a
+    // ZRL code for each 16 zeros before it (each completed at once: such
+    // runs are rare in a busy block).
     auto append = [&]() __attribute__((always_inline)) {
         uint32_t k = base + static_cast<uint32_t>(std::countr_zero(mask));
         mask &= mask - 1;
@@ -446,9 +446,10 @@ inline bool Busy(uint64_t nonzero) { return (nonzero >> 24) != 0; }
 template <bool kStore>
 int32_t CodeBlockDirect(ByteStream *out, ComponentSpec *component, const int16_t *block,
                         int32_t difference, uint64_t nonzero) {
-    return Busy(nonzero)
-               ? CodeBlockDirectBody<BusyWriter<kStore>>(out, component, block, difference, nonzero)
-               : CodeBlockDirectBody<SparseWriter<kStore>>(out, component, block, difference, nonzero);
+    if (Busy(nonzero)) {
+        return CodeBlockDirectBody<BusyWriter<kStore>>(out, component, block, difference, nonzero);
+    }
+    return CodeBlockDirectBody<SparseWriter<kStore>>(out, component, block, difference, nonzero);
 }
 
 typedef int32_t (*DirectCoder)(ByteStream *out, ComponentSpec *component, const int16_t *block,

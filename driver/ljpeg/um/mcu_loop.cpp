@@ -83,6 +83,26 @@ int32_t CodeMcu(EncoderSession *s, const McuBlocks &blocks, uint32_t flat,
     return 1;
 }
 
+// A fetched MCU, whose flat blocks (the mask) have their DCs already:
+// transformed, and coded.
+__attribute__((always_inline)) inline void TransformFetched(const EncoderSession *s,
+                                                            const uint8_t *samples,
+                                                            const McuBlocks &blocks, uint32_t flat,
+                                                            int16_t (*quantised)[64]) {
+    if (flat == 0) {
+        TransformMcu<false>(s, samples, blocks, 0, quantised);
+    } else {
+        TransformMcu<true>(s, samples, blocks, flat, quantised);
+    }
+}
+
+__attribute__((always_inline)) inline int32_t CodeFetched(EncoderSession *s,
+                                                          const McuBlocks &blocks, uint32_t flat,
+                                                          const int16_t (*quantised)[64]) {
+    return flat == 0 ? CodeMcu<false>(s, blocks, 0, quantised)
+                     : CodeMcu<true>(s, blocks, flat, quantised);
+}
+
 // An MCU whose source pixels are all one value: every block flat, with the
 // samples of that pixel. Most such MCUs of a page have the colour of the one
 // before (the paper), so the DCs of the last colour are kept; and while the
@@ -144,7 +164,18 @@ int32_t CodeFlatMcus(EncoderSession *s, const McuBlocks &blocks, const uint8_t *
 // 4:4:4) has no partner of its own table inside it, and the next MCU's
 // first is one.
 bool PairsAcrossMcus(const EncoderSession *s, const McuBlocks &blocks) {
-    return s->blockPairTransform && blocks.count % 2 == 1 && 2 * blocks.count <= kMcuSampleBufferSize / 64;
+    return s->blockPairTransform && blocks.count % 2 == 1 &&
+           2 * blocks.count <= kMcuSampleBufferSize / 64;
+}
+
+// The blocks of an MCU from the second on.
+McuBlocks AfterFirst(const McuBlocks &blocks) {
+    McuBlocks rest{};
+    for (uint32_t i = 1; i < blocks.count; ++i) {
+        rest.owner[rest.count] = blocks.owner[i];
+        rest.component[rest.count++] = blocks.component[i];
+    }
+    return rest;
 }
 
 // The first blocks of two fetched MCUs (the first one's not flat), as one
@@ -152,9 +183,9 @@ bool PairsAcrossMcus(const EncoderSession *s, const McuBlocks &blocks) {
 // coefficients follow the first's (an odd count of at most 3 blocks each
 // fits the buffers of one MCU of 6): grey's two blocks lie side by side as
 // they are, 4:4:4's Y blocks are put side by side for the pair. The other
-// blocks as TransformMcu does, from the second on.
+// blocks (`rest`, AfterFirst) as TransformMcu does.
 void TransformTwoMcus(const EncoderSession *s, const uint8_t *samples, const McuBlocks &blocks,
-                      uint32_t nextFlat, int16_t (*quantised)[64]) {
+                      const McuBlocks &rest, uint32_t nextFlat, int16_t (*quantised)[64]) {
     const uint32_t n = blocks.count;
     const uint8_t *next = samples + 64 * n;
     int16_t(*nextQuantised)[64] = quantised + n;
@@ -173,18 +204,8 @@ void TransformTwoMcus(const EncoderSession *s, const uint8_t *samples, const Mcu
         memcpy(nextQuantised[0], coefficients[1], sizeof coefficients[1]);
     }
     if (n == 1) return;
-    McuBlocks rest = blocks;
-    rest.count = n - 1;
-    for (uint32_t i = 0; i < rest.count; ++i) {
-        rest.owner[i] = blocks.owner[i + 1];
-        rest.component[i] = blocks.component[i + 1];
-    }
     TransformMcu<false>(s, samples + 64, rest, 0, quantised + 1);
-    if (nextFlat >> 1 == 0) {
-        TransformMcu<false>(s, next + 64, rest, 0, nextQuantised + 1);
-    } else {
-        TransformMcu<true>(s, next + 64, rest, nextFlat >> 1, nextQuantised + 1);
-    }
+    TransformFetched(s, next + 64, rest, nextFlat >> 1, nextQuantised + 1);
 }
 
 int32_t EncodeMcus(EncoderSession *s) {
@@ -205,6 +226,7 @@ int32_t EncodeMcus(EncoderSession *s) {
     uint8_t samples[kMcuSampleBufferSize];
     int16_t quantised[kMcuSampleBufferSize / 64][64];
     const bool pairs = PairsAcrossMcus(s, blocks);
+    const McuBlocks rest = AfterFirst(blocks);
     FlatMcu lastFlat;
     StartFlatMcus(blocks, &lastFlat);
     // A photograph has few flat blocks, a page many: the probe looks at an
@@ -214,14 +236,17 @@ int32_t EncodeMcus(EncoderSession *s) {
     // such an MCU and at every fourth (print in colour has flat chroma
     // blocks, so a page stays looked at); a grey MCU's one block always.
     bool probe = true;
+    auto look = [&](uint32_t n) {
+        return s->flatProbe && (probe || blocks.count == 1 || n % 4 == 0);
+    };
     for (uint32_t n = 0; n < s->mcuCount;) {
         uint32_t run = probe && s->flatProbe ? s->flatProbe(s, samples) : 0;
         if (run > 0) {
             if (!CodeFlatMcus(s, blocks, samples, run, &lastFlat)) return 0;
         } else {
             if (!s->fetcher(s, samples)) return 0;
-            const bool look = s->flatProbe && (probe || blocks.count == 1 || n % 4 == 0);
-            const uint32_t flat = look ? FindFlatBlocks(samples, blocks, quantised) : 0;
+            const uint32_t flat = look(n) ? FindFlatBlocks(samples, blocks, quantised) : 0;
+            probe = flat != 0;
             // After a busy MCU the next is fetched without a probe: the two
             // go together where their first blocks can pair.
             if (pairs && flat == 0 && n + 1 < s->mcuCount) {
@@ -231,32 +256,22 @@ int32_t EncodeMcus(EncoderSession *s) {
                 if (!s->fetcher(s, next)) {
                     // What the failing fetch leaves undone: the first MCU,
                     // coded as it would have been alone.
-                    TransformMcu<false>(s, samples, blocks, 0, quantised);
-                    CodeMcu<false>(s, blocks, 0, quantised);
+                    TransformFetched(s, samples, blocks, 0, quantised);
+                    CodeFetched(s, blocks, 0, quantised);
                     return 0;
                 }
-                const bool lookNext = s->flatProbe && (blocks.count == 1 || (n + 1) % 4 == 0);
-                const uint32_t nextFlat = lookNext ? FindFlatBlocks(next, blocks, nextQuantised) : 0;
-                TransformTwoMcus(s, samples, blocks, nextFlat, quantised);
-                if (!CodeMcu<false>(s, blocks, 0, quantised)) return 0;
-                if (nextFlat == 0) {
-                    if (!CodeMcu<false>(s, blocks, 0, nextQuantised)) return 0;
-                } else if (!CodeMcu<true>(s, blocks, nextFlat, nextQuantised)) {
-                    return 0;
-                }
+                const uint32_t nextFlat =
+                    look(n + 1) ? FindFlatBlocks(next, blocks, nextQuantised) : 0;
+                TransformTwoMcus(s, samples, blocks, rest, nextFlat, quantised);
+                if (!CodeFetched(s, blocks, 0, quantised)) return 0;
+                if (!CodeFetched(s, blocks, nextFlat, nextQuantised)) return 0;
                 probe = nextFlat != 0;
                 n += 2;
                 s->mcuIndex += 1;
                 continue;
             }
-            if (flat == 0) {
-                TransformMcu<false>(s, samples, blocks, 0, quantised);
-                if (!CodeMcu<false>(s, blocks, 0, quantised)) return 0;
-            } else {
-                TransformMcu<true>(s, samples, blocks, flat, quantised);
-                if (!CodeMcu<true>(s, blocks, flat, quantised)) return 0;
-            }
-            probe = flat != 0;
+            TransformFetched(s, samples, blocks, flat, quantised);
+            if (!CodeFetched(s, blocks, flat, quantised)) return 0;
             run = 1;
         }
         n += run;
