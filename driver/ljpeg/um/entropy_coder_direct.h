@@ -465,20 +465,31 @@ inline bool DirectFits(const EncoderSession *session, uint32_t reserve = kMaxBlo
     return 0xFFFFFFFFu - out->position >= reserve;
 }
 
+// The DC difference of a block, the predictor moved on to its DC.
+inline int32_t TakeDcDifference(ComponentSpec *component, const int16_t *block) {
+    const int32_t difference = int32_t{block[0]} - component->dcPredictor;
+    component->dcPredictor = block[0];
+    return difference;
+}
+
+// A block through the staged calls, where the room left is too small to
+// code it directly.
+inline int32_t CodeBlockStaged(EncoderSession *session, ComponentSpec *component,
+                               const int16_t *block, int32_t difference) {
+    if (!CodeDc(session, component->dcTable, difference)) return 0;
+    return CodeAc(session, component->acTable, block);
+}
+
 // Codes the block directly when the room left can take the largest block,
 // through the staged calls otherwise.
 template <uint64_t (*kNonzeroAc)(const int16_t *), DirectCoder kEncode, DirectCoder kCount>
 int32_t CodeBlockWith(EncoderSession *session, ComponentSpec *component, const int16_t *block) {
-    int32_t difference = int32_t{block[0]} - component->dcPredictor;
-    component->dcPredictor = block[0];
+    const int32_t difference = TakeDcDifference(component, block);
+    if (!DirectFits(session)) return CodeBlockStaged(session, component, block, difference);
     ByteStream *out = session->output;
-    if (DirectFits(session)) {
-        return session->outputKind & OutputStoresBytes
-                   ? kEncode(out, component, block, difference, kNonzeroAc(block))
-                   : kCount(out, component, block, difference, kNonzeroAc(block));
-    }
-    if (!CodeDc(session, component->dcTable, difference)) return 0;
-    return CodeAc(session, component->acTable, block);
+    return session->outputKind & OutputStoresBytes
+               ? kEncode(out, component, block, difference, kNonzeroAc(block))
+               : kCount(out, component, block, difference, kNonzeroAc(block));
 }
 
 }  // namespace coder

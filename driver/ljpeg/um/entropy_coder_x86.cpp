@@ -69,7 +69,7 @@ TRIVJPEG_AVX2 inline uint32_t NonzeroAtAvx2(const __m256i (&sources)[4], int o) 
         _mm256_or_si256(TakeAvx2(sources[2], index[2]), TakeAvx2(sources[3], index[3])));
     return ~static_cast<uint32_t>(_mm256_movemask_epi8(flags));
 }
-TRIVJPEG_AVX2 uint64_t NonzeroAcAvx2(const int16_t *block) {
+TRIVJPEG_AVX2 inline uint64_t NonzeroAcAvx2(const int16_t *block) {
     const __m256i low = _mm256_packs_epi16(ZeroFlagsAvx2(block, 0), ZeroFlagsAvx2(block, 1));
     const __m256i high = _mm256_packs_epi16(ZeroFlagsAvx2(block, 2), ZeroFlagsAvx2(block, 3));
     const __m256i sources[4] = {
@@ -127,14 +127,14 @@ constexpr int kTableFrom = 12;
 // count register (shlx), tzcnt, bzhi, and the categories of busy blocks from
 // CategoriseAvx2.
 template <bool kStore>
-TRIVJPEG_AVX2 int32_t CodeBlockDirectAvx2(ByteStream *out, ComponentSpec *component,
-                                          const int16_t *block, int32_t difference,
-                                          uint64_t nonzero) {
+TRIVJPEG_AVX2 __attribute__((always_inline)) inline int32_t CodeBlockDirectAvx2(
+    ByteStream *out, ComponentSpec *component, const int16_t *block, int32_t difference,
+    uint64_t nonzero) {
     if (std::popcount(nonzero) >= kTableFrom) {
         CoefficientBits bits;
         if (!CategoriseAvx2(block, &bits)) return 0;
         return CodeBlockDirectBody<BusyWriter<kStore>, true>(out, component, block, difference,
-                                                               nonzero, &bits);
+                                                             nonzero, &bits);
     }
     return CodeBlockDirectBody<SparseWriter<kStore>>(out, component, block, difference, nonzero);
 }
@@ -146,7 +146,16 @@ int32_t CodeBlockSse2(EncoderSession *session, ComponentSpec *component, const i
         session, component, block);
 }
 
-int32_t CodeBlockAvx2(EncoderSession *session, ComponentSpec *component, const int16_t *block) {
-    return CodeBlockWith<NonzeroAcAvx2, CodeBlockDirectAvx2<true>, CodeBlockDirectAvx2<false>>(
-        session, component, block);
+// The same as CodeBlockWith, in one function with the direct coder and the
+// mask, which an AVX2 caller alone can take inline: in a 32-bit build the
+// calls and their arguments on the stack cost some 25 instructions a block.
+TRIVJPEG_AVX2 int32_t CodeBlockAvx2(EncoderSession *session, ComponentSpec *component,
+                                    const int16_t *block) {
+    const int32_t difference = TakeDcDifference(component, block);
+    if (!DirectFits(session)) return CodeBlockStaged(session, component, block, difference);
+    ByteStream *out = session->output;
+    return session->outputKind & OutputStoresBytes
+               ? CodeBlockDirectAvx2<true>(out, component, block, difference, NonzeroAcAvx2(block))
+               : CodeBlockDirectAvx2<false>(out, component, block, difference,
+                                            NonzeroAcAvx2(block));
 }
