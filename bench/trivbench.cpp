@@ -19,8 +19,32 @@
 #include "file_io.h"
 #include "image_file.h"
 #include "trivjpeg.h"
+#if TRIVBENCH_PE_DLL
+#include "pe_call.h"
+#include "win32.h"
+#endif
 
 namespace {
+
+// The encoder timed or counted: this build's library, or (i386) TRIVJPEG.DLL
+// itself, loaded by the Win32 stand-in and called as a 32-bit Windows caller
+// calls it.
+struct Encoder {
+    const void *dllEncodeStart = nullptr;
+
+    uint32_t EncodeStart(JpegEncodeJob *job, uint32_t mode) const {
+#if TRIVBENCH_PE_DLL
+        if (dllEncodeStart != nullptr) {
+            const uint32_t arguments[2] = {static_cast<uint32_t>(reinterpret_cast<uintptr_t>(job)),
+                                           mode};
+            PeCallResult result = {};
+            Pe_Call(dllEncodeStart, arguments, 2, 4, &result);
+            return result.eax;
+        }
+#endif
+        return Jpeg_EncodeStart(job, mode);
+    }
+};
 
 double Now() {
     timespec t;
@@ -100,12 +124,13 @@ private:
     unsigned char *buffer_;
 };
 
-Result Measure(const Image &image, const SourceImage &pixels, const char *setting, int subsampling,
-               int tjSubsampling, int quality, int repetitions) {
+Result Measure(const Encoder &encoder, const Image &image, const SourceImage &pixels,
+               const char *setting, int subsampling, int tjSubsampling, int quality,
+               int repetitions) {
     Result r{image.name, setting, pixels.bitsPerPixel, quality, 0, 0, 0, 0, 0, 0, 0, 0};
     r.megapixels = double(pixels.width) * pixels.height / 1e6;
     JpegEncodeJob job = EncodeJobFor(pixels, quality, subsampling);
-    if (Jpeg_EncodeStart(&job, ModeSizeOnly) != 0) {
+    if (encoder.EncodeStart(&job, ModeSizeOnly) != 0) {
         fprintf(stderr, "trivbench: %s: size-only encode failed\n", image.name.c_str());
         exit(1);
     }
@@ -119,14 +144,14 @@ Result Measure(const Image &image, const SourceImage &pixels, const char *settin
         double t0 = Now();
         job.destData = ours.data();
         job.destSize = static_cast<uint32_t>(ours.size());
-        if (Jpeg_EncodeStart(&job, ModeEncode) != 0) {
+        if (encoder.EncodeStart(&job, ModeEncode) != 0) {
             fprintf(stderr, "trivbench: %s: encode failed\n", image.name.c_str());
             exit(1);
         }
         double t1 = Now();
         r.theirBytes = turbo.Encode(quality);
         double t2 = Now();
-        Jpeg_EncodeStart(&job, ModeSizeOnly);
+        encoder.EncodeStart(&job, ModeSizeOnly);
         double t3 = Now();
         ourTimes.push_back(t1 - t0);
         theirTimes.push_back(t2 - t1);
@@ -143,8 +168,9 @@ Result Measure(const Image &image, const SourceImage &pixels, const char *settin
 // Encodes with one encoder only, `encodes` times, and prints the length: run
 // under an instruction counter once with one encode and once with two, the
 // difference is what one encode executes (bench/count_insns.sh).
-void Count(const Image &image, const SourceImage &pixels, const char *setting, int subsampling,
-           int tjSubsampling, int quality, bool ours, int encodes) {
+void Count(const Encoder &encoder, const Image &image, const SourceImage &pixels,
+           const char *setting, int subsampling, int tjSubsampling, int quality, bool ours,
+           int encodes) {
     uint64_t bytes = 0;
     if (ours) {
         JpegEncodeJob job = EncodeJobFor(pixels, quality, subsampling);
@@ -152,7 +178,7 @@ void Count(const Image &image, const SourceImage &pixels, const char *setting, i
         for (int i = 0; i < encodes; ++i) {
             job.destData = out.data();
             job.destSize = static_cast<uint32_t>(out.size());
-            if (Jpeg_EncodeStart(&job, ModeEncode) != 0) {
+            if (encoder.EncodeStart(&job, ModeEncode) != 0) {
                 fprintf(stderr, "trivbench: %s: encode failed\n", image.name.c_str());
                 exit(1);
             }
@@ -208,7 +234,12 @@ void Usage() {
          "\n"
          "--modes 420,422,444,grey and --depths 24,32 take a part of the grid.\n"
          "--count ENCODER encodes each setting N times (default 1) with that encoder\n"
-         "only and prints the lengths, for an instruction counter to run it under.");
+         "only and prints the lengths, for an instruction counter to run it under.\n"
+#if TRIVBENCH_PE_DLL
+         "--dll TRIVJPEG.DLL times or counts that DLL itself, loaded by the Win32\n"
+         "stand-in, instead of this build's library.\n"
+#endif
+         );
 }
 
 }  // namespace
@@ -219,6 +250,7 @@ int main(int argc, char **argv) {
     std::vector<int> qualities = {50, 75, 90, 100};
     std::string modes = "420,422,444,grey", depths = "24,32", count;
     int encodes = 1;
+    std::string dll;
     std::vector<std::string> paths;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
@@ -239,6 +271,10 @@ int main(int argc, char **argv) {
         } else if (arg == "--count" && i + 1 < argc &&
                    (std::string(argv[i + 1]) == "trivjpeg" || std::string(argv[i + 1]) == "turbojpeg")) {
             count = argv[++i];
+#if TRIVBENCH_PE_DLL
+        } else if (arg == "--dll" && i + 1 < argc) {
+            dll = argv[++i];
+#endif
         } else if (arg == "--encodes" && i + 1 < argc) {
             encodes = std::max(1, atoi(argv[++i]));
         } else if (!arg.empty() && arg[0] == '-') {
@@ -257,6 +293,20 @@ int main(int argc, char **argv) {
     auto listed = [](const std::string &list, const std::string &item) {
         return ("," + list + ",").find("," + item + ",") != std::string::npos;
     };
+    Encoder encoder;
+#if TRIVBENCH_PE_DLL
+    if (!dll.empty()) {
+        HMODULE module = LoadLibraryA(dll.c_str());
+        encoder.dllEncodeStart =
+            module ? reinterpret_cast<const void *>(GetProcAddress(module, "Jpeg_EncodeStart"))
+                   : nullptr;
+        if (encoder.dllEncodeStart == nullptr) {
+            fprintf(stderr, "trivbench: %s: cannot load it, or it has no Jpeg_EncodeStart\n",
+                    dll.c_str());
+            return 1;
+        }
+    }
+#endif
     if (!count.empty()) {
         puts("image,width,height,bpp,subsampling,quality,encoder,bytes");
     } else if (csv) puts("image,width,height,bpp,subsampling,quality,trivjpeg_mps,turbojpeg_mps,ratio,sizeonly_mps,trivjpeg_bytes,turbojpeg_bytes,trivjpeg_per_s,turbojpeg_per_s");
@@ -282,9 +332,11 @@ int main(int argc, char **argv) {
             if (!listed(modes, name)) return;
             if (pixels.bitsPerPixel != 8 && !listed(depths, std::to_string(pixels.bitsPerPixel))) return;
             if (!count.empty()) {
-                Count(image, pixels, name, subsampling, tjSubsampling, quality, count == "trivjpeg", encodes);
+                Count(encoder, image, pixels, name, subsampling, tjSubsampling, quality,
+                      count == "trivjpeg", encodes);
             } else {
-                rows.push_back(Measure(image, pixels, name, subsampling, tjSubsampling, quality, repetitions));
+                rows.push_back(Measure(encoder, image, pixels, name, subsampling, tjSubsampling,
+                                       quality, repetitions));
             }
         };
         for (int quality : qualities) {
