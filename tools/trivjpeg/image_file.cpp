@@ -210,10 +210,15 @@ bool ReadPnm(const std::vector<uint8_t> &file, SourceImage *image, std::string *
     uint64_t stride = RowStride(image->width, image->bitsPerPixel);
     image->bytes.assign(stride * height, 0);
     image->offset = 0;
-    // PNM rows run top-down; the encoder takes them bottom-up.
+    // PNM rows run top-down; the encoder takes them bottom-up. At the usual
+    // maximum value of 255 the samples need neither a check nor scaling.
     for (uint64_t r = 0; r < height; ++r) {
         const uint8_t *in = file.data() + at + r * rowBytes;
         uint8_t *out = image->bytes.data() + (height - 1 - r) * stride;
+        if (maxval == 255) {
+            memcpy(out, in, rowBytes);
+            continue;
+        }
         for (uint64_t i = 0; i < rowBytes; ++i) {
             if (in[i] > maxval) {
                 return Fail(error, "sample value " + std::to_string(in[i]) +
