@@ -18,6 +18,7 @@
 #include "encode_job.h"
 #include "file_io.h"
 #include "image_file.h"
+#include "simd_support.h"
 #include "trivjpeg.h"
 #if TRIVBENCH_PE_DLL
 #include "pe_call.h"
@@ -223,7 +224,8 @@ SourceImage ToBgrx(const SourceImage &bgr) {
 
 void Usage() {
     puts("Usage: trivbench [--csv] [--reps N] [--quality Q[,Q...]] [--modes M[,M...]]\n"
-         "                 [--depths D[,D...]] [--count trivjpeg|turbojpeg [--encodes N]] IMAGE...\n"
+         "                 [--depths D[,D...]] [--level L] [--count trivjpeg|turbojpeg\n"
+         "                 [--encodes N]] IMAGE...\n"
          "\n"
          "Encodes each 24-bit image (BMP, PPM or PNG) with TRIVJPEG and with TurboJPEG\n"
          "(accurate DCT, bottom-up BGR, BGRX and grey input), interleaved, N times\n"
@@ -233,6 +235,8 @@ void Usage() {
          "mode, and the same medians as encodes (pages) per second. Single thread.\n"
          "\n"
          "--modes 420,422,444,grey and --depths 24,32 take a part of the grid.\n"
+         "--level none|sse2|ssse3|avx2 caps the vector level of this build's TRIVJPEG\n"
+         "(default: the highest the processor and the system support).\n"
          "--count ENCODER encodes each setting N times (default 1) with that encoder\n"
          "only and prints the lengths, for an instruction counter to run it under.\n"
 #if TRIVBENCH_PE_DLL
@@ -275,6 +279,15 @@ int main(int argc, char **argv) {
         } else if (arg == "--dll" && i + 1 < argc) {
             dll = argv[++i];
 #endif
+        } else if (arg == "--level" && i + 1 < argc) {
+            const std::string level = argv[++i];
+            const char *const names[] = {"none", "sse2", "ssse3", "avx2"};
+            auto at = std::find(std::begin(names), std::end(names), level);
+            if (at == std::end(names)) {
+                fprintf(stderr, "trivbench: --level takes none, sse2, ssse3 or avx2\n");
+                return 2;
+            }
+            LimitSimdLevel(static_cast<uint32_t>(at - std::begin(names)));
         } else if (arg == "--encodes" && i + 1 < argc) {
             encodes = std::max(1, atoi(argv[++i]));
         } else if (!arg.empty() && arg[0] == '-') {
