@@ -52,6 +52,7 @@ constexpr FetcherTwin kFetcherTwins[] = {
     {SimdAvx2, 32, FetchRgb32Avx2, FetchBgr32Avx2},
     {SimdSsse3, 24, FetchRgb24Ssse3, FetchBgr24Ssse3},
     {SimdSsse3, 32, FetchRgb32Ssse3, FetchBgr32Ssse3},
+    {SimdSse2, 24, FetchRgb24Sse2, FetchBgr24Sse2},
     {SimdSse2, 32, FetchRgb32Sse2, FetchBgr32Sse2},
 };
 

@@ -17,6 +17,8 @@ int32_t FetchBgr32(EncoderSession *session, uint8_t *samples);
 // Vector twins of the byte formats, sample for sample: rows wholly inside
 // the image are converted eight (AVX2: sixteen) pixels at a time. The
 // 16-bit formats and grey have none.
+int32_t FetchRgb24Sse2(EncoderSession *session, uint8_t *samples);
+int32_t FetchBgr24Sse2(EncoderSession *session, uint8_t *samples);
 int32_t FetchRgb32Sse2(EncoderSession *session, uint8_t *samples);
 int32_t FetchBgr32Sse2(EncoderSession *session, uint8_t *samples);
 int32_t FetchRgb24Ssse3(EncoderSession *session, uint8_t *samples);

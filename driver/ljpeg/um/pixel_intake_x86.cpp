@@ -88,6 +88,40 @@ struct MaskKernel {
     }
 };
 
+// Four 24-bit pixels, one to a 32-bit lane, from the bytes of v that start at
+// byte `first`, without pshufb: each lane is the low word of v shifted by
+// whole bytes. The fourth byte of a lane, the next pixel's first, sits where
+// MaskFour gives the unused byte weight 0.
+template <int first>
+TRIVJPEG_SSE2 inline __m128i SpreadFour(__m128i v) {
+    const __m128i a = _mm_srli_si128(v, first), b = _mm_srli_si128(v, first + 3);
+    const __m128i c = _mm_srli_si128(v, first + 6), d = _mm_srli_si128(v, first + 9);
+    return _mm_unpacklo_epi64(_mm_unpacklo_epi32(a, b), _mm_unpacklo_epi32(c, d));
+}
+
+// Eight 24-bit pixels, read as two 16-byte loads that both end within their
+// 24 bytes (at bytes 0 and 8, as ShuffleEight reads them).
+template <class Format>
+TRIVJPEG_SSE2 inline Ycc8 SpreadEight(const uint8_t *pixel) {
+    const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i *>(pixel));
+    const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i *>(pixel + 8));
+    __m128i y0, cb0, cr0, y1, cb1, cr1;
+    MaskFour<Format>(SpreadFour<0>(first), &y0, &cb0, &cr0);
+    MaskFour<Format>(SpreadFour<4>(second), &y1, &cb1, &cr1);
+    return {_mm_packs_epi32(y0, y1), _mm_packs_epi32(cb0, cb1), _mm_packs_epi32(cr0, cr1)};
+}
+
+template <class Format>
+struct SpreadKernel {
+    static constexpr uint32_t kBytes = Format::kBytes;
+    TRIVJPEG_SSE2 static void Sixteen(const uint8_t *pixel, uint8_t *y, uint8_t *cb, uint8_t *cr) {
+        StoreSixteen(SpreadEight<Format>(pixel), SpreadEight<Format>(pixel + 24), y, cb, cr);
+    }
+    TRIVJPEG_SSE2 static void Eight(const uint8_t *pixel, uint8_t *y, uint8_t *cb, uint8_t *cr) {
+        StoreEight(SpreadEight<Format>(pixel), y, cb, cr);
+    }
+};
+
 // pshufb masks that gather eight pixels into (red, green) and (blue, green)
 // byte pairs. The eight pixels are read as two 16-byte loads, the second
 // starting at kSecond: byte 8 for 24-bit pixels, so that both loads end
@@ -249,6 +283,12 @@ TRIVJPEG_SSE2 int32_t FetchRgb32Sse2(EncoderSession *s, uint8_t *samples) {
 }
 TRIVJPEG_SSE2 int32_t FetchBgr32Sse2(EncoderSession *s, uint8_t *samples) {
     return FetchColour<Bgr32, ConvertRows<MaskKernel<Bgr32>>>(s, samples);
+}
+TRIVJPEG_SSE2 int32_t FetchRgb24Sse2(EncoderSession *s, uint8_t *samples) {
+    return FetchColour<Rgb24, ConvertRows<SpreadKernel<Rgb24>>>(s, samples);
+}
+TRIVJPEG_SSE2 int32_t FetchBgr24Sse2(EncoderSession *s, uint8_t *samples) {
+    return FetchColour<Bgr24, ConvertRows<SpreadKernel<Bgr24>>>(s, samples);
 }
 TRIVJPEG_SSSE3 int32_t FetchRgb24Ssse3(EncoderSession *s, uint8_t *samples) {
     return FetchColour<Rgb24, ConvertRows<ShuffleKernel<Rgb24>>>(s, samples);
