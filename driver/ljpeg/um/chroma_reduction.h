@@ -19,4 +19,5 @@ void ReduceNone(uint8_t *samples, const uint8_t *y, const uint8_t *cb, const uin
 // bytes.
 void Reduce2x2Sse2(uint8_t *samples, const uint8_t *y, const uint8_t *cb, const uint8_t *cr);
 void Reduce2x1Sse2(uint8_t *samples, const uint8_t *y, const uint8_t *cb, const uint8_t *cr);
+void ReduceNoneSse2(uint8_t *samples, const uint8_t *y, const uint8_t *cb, const uint8_t *cr);
 #endif

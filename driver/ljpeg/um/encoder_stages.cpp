@@ -68,6 +68,7 @@ void ChooseTwins(EncoderStages *stages, uint32_t level, uint16_t bitsPerPixel, u
         if (FlatMcuProbe probe = FlatProbeSse2(bitsPerPixel, pixelOrder)) stages->flatProbe = probe;
         if (stages->chromaReducer == Reduce2x2) stages->chromaReducer = Reduce2x2Sse2;
         if (stages->chromaReducer == Reduce2x1) stages->chromaReducer = Reduce2x1Sse2;
+        if (stages->chromaReducer == ReduceNone) stages->chromaReducer = ReduceNoneSse2;
         stages->blockTransform = TransformSse2;
         stages->blockCoder = CodeBlockSse2;
     }
