@@ -61,14 +61,21 @@ TRIVJPEG_SSE2 void Reduce2x1Sse2(uint8_t *samples, const uint8_t *y, const uint8
 }
 
 // 4:4:4 has nothing to reduce, but the plain copy of the three blocks takes
-// 4-byte moves in a 32-bit build: 16-byte ones here.
+// 4-byte moves in a 32-bit build: 16-byte ones here, unrolled.
+static TRIVJPEG_SSE2 inline void CopyBlockSse2(uint8_t *to, const uint8_t *from) {
+    const __m128i *in = reinterpret_cast<const __m128i *>(from);
+    __m128i *out = reinterpret_cast<__m128i *>(to);
+    const __m128i a = _mm_loadu_si128(in), b = _mm_loadu_si128(in + 1);
+    const __m128i c = _mm_loadu_si128(in + 2), d = _mm_loadu_si128(in + 3);
+    _mm_storeu_si128(out, a);
+    _mm_storeu_si128(out + 1, b);
+    _mm_storeu_si128(out + 2, c);
+    _mm_storeu_si128(out + 3, d);
+}
+
 TRIVJPEG_SSE2 void ReduceNoneSse2(uint8_t *samples, const uint8_t *y, const uint8_t *cb,
                                   const uint8_t *cr) {
-    const uint8_t *const planes[3] = {y, cb, cr};
-    for (int p = 0; p < 3; ++p) {
-        for (int i = 0; i < 64; i += 16) {
-            _mm_storeu_si128(reinterpret_cast<__m128i *>(samples + 64 * p + i),
-                             _mm_loadu_si128(reinterpret_cast<const __m128i *>(planes[p] + i)));
-        }
-    }
+    CopyBlockSse2(samples, y);
+    CopyBlockSse2(samples + 64, cb);
+    CopyBlockSse2(samples + 128, cr);
 }
