@@ -95,6 +95,19 @@ TEST(ChooseStages, ChosenTransformsGiveThePlainQuotients) {
                 if (!s.blockPairTransform) continue;
                 s.blockPairTransform(samples, &table, got);
                 ASSERT_EQ(memcmp(got, want, sizeof got), 0) << "pair, divisor entry " << entry;
+                // The same blocks where they do not lie side by side, each
+                // coefficient written where it belongs and nowhere else.
+                uint8_t apart[256];
+                memcpy(apart + 128, samples, 64);
+                memcpy(apart + 8, samples + 64, 64);
+                int16_t out[3][64];
+                memset(out, 0x5A, sizeof out);
+                s.blockPairApart(apart + 128, apart + 8, &table, out[2], out[0]);
+                ASSERT_EQ(memcmp(out[2], want, sizeof out[2]), 0)
+                    << "apart, divisor entry " << entry;
+                ASSERT_EQ(memcmp(out[0], want + 64, sizeof out[0]), 0)
+                    << "apart, divisor entry " << entry;
+                for (int16_t v : out[1]) ASSERT_EQ(v, 0x5A5A);
             }
         }
     }

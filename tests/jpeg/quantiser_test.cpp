@@ -111,7 +111,7 @@ TEST(Quantiser, PairKernelsMatchScalarForEveryCoefficientAndDivisor) {
                     wide[i] = narrow[i];
                     got[i] = 0x7EAD;  // not a quotient
                 }
-                quantisePair(narrow, &table, got);
+                quantisePair(narrow, &table, got, got + 64);
                 Quantise(wide, &table, want);
                 Quantise(wide + 64, &table, want + 64);
                 for (int i = 0; i < 128; ++i) {

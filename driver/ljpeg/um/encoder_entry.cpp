@@ -48,6 +48,7 @@ int32_t ValidateJob(const JpegEncodeJob *job, EncodeSetup *setup, uint16_t *stat
     setup->chromaReducer = stages.chromaReducer;
     setup->blockTransform = stages.blockTransform;
     setup->blockPairTransform = stages.blockPairTransform;
+    setup->blockPairApart = stages.blockPairApart;
     setup->flatProbe = FlatShortcutsEnabled() ? stages.flatProbe : nullptr;
     return 1;
 }

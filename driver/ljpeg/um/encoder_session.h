@@ -22,6 +22,11 @@ typedef void (*ChromaReducer)(uint8_t *samples, const uint8_t *y, const uint8_t 
 // Forward DCT and quantisation of one block of samples: quantised
 // coefficients in natural order.
 typedef void (*BlockTransform)(const uint8_t *samples, const QuantTable *table, int16_t *quantised);
+// The same for two blocks of one table at once that do not lie side by side
+// (the Y blocks of two 4:4:4 MCUs), each where it lies.
+typedef void (*BlockPairTransform)(const uint8_t *first, const uint8_t *second,
+                                   const QuantTable *table, int16_t *quantisedFirst,
+                                   int16_t *quantisedSecond);
 // Looks at the source pixels of the MCU that session->mcuIndex designates
 // and of the whole MCUs to its right. If the first MCU's lie inside the
 // source and all have one value, returns how many MCUs from it in a row have
@@ -55,6 +60,7 @@ struct EncodeSetup {
     ChromaReducer chromaReducer;  // none for grey
     BlockTransform blockTransform;
     BlockTransform blockPairTransform;  // may be null
+    BlockPairTransform blockPairApart;  // null where blockPairTransform is
     FlatMcuProbe flatProbe;             // null: every block the full way
 };
 
@@ -117,6 +123,7 @@ struct EncoderSession {
     ChromaReducer chromaReducer;  // none for grey
     BlockTransform blockTransform;
     BlockTransform blockPairTransform;  // two blocks of one table; may be null
+    BlockPairTransform blockPairApart;  // the same, the blocks apart
     FlatMcuProbe flatProbe;             // null: no short paths for flat blocks
     uint16_t *status;                   // this call's status word
 };

@@ -75,6 +75,7 @@ void ChooseTwins(EncoderStages *stages, uint32_t level, uint16_t bitsPerPixel, u
     if (level >= SimdAvx2) {
         if (FlatMcuProbe probe = FlatProbeAvx2(bitsPerPixel, pixelOrder)) stages->flatProbe = probe;
         stages->blockPairTransform = TransformPairAvx2;
+        stages->blockPairApart = TransformPairApartAvx2;
         stages->blockCoder = CodeBlockAvx2;
     }
 }
@@ -90,6 +91,7 @@ EncoderStages ChooseStages(uint32_t simdLevel, uint16_t bitsPerPixel, uint8_t pi
     stages.chromaReducer = PlainReducer(bitsPerPixel, subsampling);
     stages.blockTransform = TransformBlock;
     stages.blockPairTransform = nullptr;
+    stages.blockPairApart = nullptr;
     stages.blockCoder = CodeBlock;
     stages.flatProbe = ChooseFlatProbe(bitsPerPixel, pixelOrder);
 #if TRIVJPEG_X86

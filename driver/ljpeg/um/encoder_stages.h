@@ -18,6 +18,7 @@ struct EncoderStages {
     ChromaReducer chromaReducer;        // null for grey
     BlockTransform blockTransform;      // forward DCT and quantisation of one block
     BlockTransform blockPairTransform;  // two blocks of one table at once; may be null
+    BlockPairTransform blockPairApart;  // the same for two blocks apart; with the above
     BlockCoder blockCoder;
     FlatMcuProbe flatProbe;
 };
@@ -29,12 +30,14 @@ EncoderStages ChooseStages(uint32_t simdLevel, uint16_t bitsPerPixel, uint8_t pi
 
 // The vector kernels behind a level's block transforms, which the tests pin
 // to the plain DCT and quantiser bit for bit; null where the level has none.
-// A pair kernel takes two blocks, 128 values in and out.
+// A pair kernel takes two blocks, 128 values in, and 128 out (the
+// quantiser's two blocks each where it goes).
 struct TransformKernels {
     void (*forwardDct)(const uint8_t *samples, int16_t *coefficients);
     void (*forwardDctPair)(const uint8_t *samples, int16_t *coefficients);
     void (*quantise)(const int16_t *coefficients, const QuantTable *table, int16_t *quantised);
-    void (*quantisePair)(const int16_t *coefficients, const QuantTable *table, int16_t *quantised);
+    void (*quantisePair)(const int16_t *coefficients, const QuantTable *table,
+                         int16_t *quantisedFirst, int16_t *quantisedSecond);
 };
 TransformKernels ChooseTransformKernels(uint32_t simdLevel);
 
@@ -48,4 +51,6 @@ void TransformSse2(const uint8_t *samples, const QuantTable *table, int16_t *qua
 // Two neighbouring blocks of one table at once in AVX2: samples and
 // quantised hold 128 values each.
 void TransformPairAvx2(const uint8_t *samples, const QuantTable *table, int16_t *quantised);
+void TransformPairApartAvx2(const uint8_t *first, const uint8_t *second, const QuantTable *table,
+                            int16_t *quantisedFirst, int16_t *quantisedSecond);
 #endif

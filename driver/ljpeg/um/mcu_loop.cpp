@@ -7,8 +7,6 @@
 
 #include "mcu_loop.h"
 
-#include <string.h>
-
 #include "entropy_coder.h"
 #include "flat_blocks.h"
 #include "session_setup.h"
@@ -181,8 +179,8 @@ McuBlocks AfterFirst(const McuBlocks &blocks) {
 // The first blocks of two fetched MCUs (the first one's not flat), as one
 // pair where the second's is not flat either. The second MCU's samples and
 // coefficients follow the first's (an odd count of at most 3 blocks each
-// fits the buffers of one MCU of 6): grey's two blocks lie side by side as
-// they are, 4:4:4's Y blocks are put side by side for the pair. The other
+// fits the buffers of one MCU of 6): grey's two blocks lie side by side,
+// 4:4:4's Y blocks apart, each pair transformed where it lies. The other
 // blocks (`rest`, AfterFirst) as TransformMcu does.
 void TransformTwoMcus(const EncoderSession *s, const uint8_t *samples, const McuBlocks &blocks,
                       const McuBlocks &rest, uint32_t nextFlat, int16_t (*quantised)[64]) {
@@ -195,13 +193,7 @@ void TransformTwoMcus(const EncoderSession *s, const uint8_t *samples, const Mcu
     } else if (n == 1) {
         s->blockPairTransform(samples, table, quantised[0]);
     } else {
-        alignas(32) uint8_t pair[128];
-        alignas(32) int16_t coefficients[2][64];
-        memcpy(pair, samples, 64);
-        memcpy(pair + 64, next, 64);
-        s->blockPairTransform(pair, table, coefficients[0]);
-        memcpy(quantised[0], coefficients[0], sizeof coefficients[0]);
-        memcpy(nextQuantised[0], coefficients[1], sizeof coefficients[1]);
+        s->blockPairApart(samples, next, table, quantised[0], nextQuantised[0]);
     }
     if (n == 1) return;
     TransformMcu<false>(s, samples + 64, rest, 0, quantised + 1);

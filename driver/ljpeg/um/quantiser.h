@@ -28,6 +28,8 @@ inline int32_t QuantiseByReciprocal(int32_t x, const QuantTable *table, int i) {
 void QuantiseSse2(const int16_t *coefficients, const QuantTable *table, int16_t *quantised);
 
 // Two blocks of the same table at once in AVX2, each bit for bit
-// QuantiseSse2: 128 coefficients in, block 0 then block 1, and 128 out.
-void QuantisePairAvx2(const int16_t *coefficients, const QuantTable *table, int16_t *quantised);
+// QuantiseSse2: 128 coefficients in, block 0 then block 1, and each block's
+// 64 out where it goes.
+void QuantisePairAvx2(const int16_t *coefficients, const QuantTable *table,
+                      int16_t *quantisedFirst, int16_t *quantisedSecond);
 #endif

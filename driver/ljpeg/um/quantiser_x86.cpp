@@ -43,13 +43,13 @@ TRIVJPEG_SSE2 void QuantiseSse2(const int16_t *coefficients, const QuantTable *t
 // block coder reads them, so every load is forwarded from a single store.
 
 TRIVJPEG_AVX2 void QuantisePairAvx2(const int16_t *coefficients, const QuantTable *table,
-                                    int16_t *quantised) {
+                                    int16_t *quantisedFirst, int16_t *quantisedSecond) {
     const __m128i *in0 = reinterpret_cast<const __m128i *>(coefficients);
     const __m128i *in1 = reinterpret_cast<const __m128i *>(coefficients + 64);
     const __m128i *reciprocal = reinterpret_cast<const __m128i *>(table->reciprocal);
     const __m128i *shiftFactor = reinterpret_cast<const __m128i *>(table->shiftFactor);
-    __m128i *out0 = reinterpret_cast<__m128i *>(quantised);
-    __m128i *out1 = reinterpret_cast<__m128i *>(quantised + 64);
+    __m128i *out0 = reinterpret_cast<__m128i *>(quantisedFirst);
+    __m128i *out1 = reinterpret_cast<__m128i *>(quantisedSecond);
 #pragma GCC unroll 8
     for (int r = 0; r < 8; ++r) {
         __m256i x = _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(in0 + r)),

@@ -13,6 +13,7 @@ int32_t SetUpSession(const JpegEncodeJob *job, const EncodeSetup *setup, Encoder
     session->chromaReducer = setup->chromaReducer;
     session->blockTransform = setup->blockTransform;
     session->blockPairTransform = setup->blockPairTransform;
+    session->blockPairApart = setup->blockPairApart;
     session->flatProbe = setup->flatProbe;
     // Source pixels are little-endian words; the JPEG segments big-endian.
     session->source->SetReadOrder(session->source, ByteOrderLsbFirst);
