@@ -444,12 +444,20 @@ __attribute__((always_inline)) inline int32_t CodeBlockDirectBody(
 inline bool Busy(uint64_t nonzero) { return (nonzero >> 24) != 0; }
 
 template <bool kStore>
-int32_t CodeBlockDirect(ByteStream *out, ComponentSpec *component, const int16_t *block,
-                        int32_t difference, uint64_t nonzero) {
+__attribute__((always_inline)) inline int32_t CodeBlockDirectInline(ByteStream *out,
+                                                                    ComponentSpec *component,
+                                                                    const int16_t *block,
+                                                                    int32_t difference,
+                                                                    uint64_t nonzero) {
     if (Busy(nonzero)) {
         return CodeBlockDirectBody<BusyWriter<kStore>>(out, component, block, difference, nonzero);
     }
     return CodeBlockDirectBody<SparseWriter<kStore>>(out, component, block, difference, nonzero);
+}
+template <bool kStore>
+int32_t CodeBlockDirect(ByteStream *out, ComponentSpec *component, const int16_t *block,
+                        int32_t difference, uint64_t nonzero) {
+    return CodeBlockDirectInline<kStore>(out, component, block, difference, nonzero);
 }
 
 typedef int32_t (*DirectCoder)(ByteStream *out, ComponentSpec *component, const int16_t *block,

@@ -14,7 +14,7 @@ namespace {
 
 // The same with SSE2: each compare of a row with zero, packed two rows to a
 // register, gives 16 mask bits at once.
-TRIVJPEG_SSE2 uint64_t NonzeroAcSse2(const int16_t *block) {
+TRIVJPEG_SSE2 inline uint64_t NonzeroAcSse2(const int16_t *block) {
     const __m128i zero = _mm_setzero_si128();
     uint64_t natural = 0;
 #pragma GCC unroll 4
@@ -141,9 +141,18 @@ TRIVJPEG_AVX2 __attribute__((always_inline)) inline int32_t CodeBlockDirectAvx2(
 
 }  // namespace
 
-int32_t CodeBlockSse2(EncoderSession *session, ComponentSpec *component, const int16_t *block) {
-    return CodeBlockWith<NonzeroAcSse2, CodeBlockDirect<true>, CodeBlockDirect<false>>(
-        session, component, block);
+// As CodeBlockAvx2 below, in one function with the direct coder and the
+// mask.
+TRIVJPEG_SSE2 int32_t CodeBlockSse2(EncoderSession *session, ComponentSpec *component,
+                                    const int16_t *block) {
+    const int32_t difference = TakeDcDifference(component, block);
+    if (!DirectFits(session)) return CodeBlockStaged(session, component, block, difference);
+    ByteStream *out = session->output;
+    return session->outputKind & OutputStoresBytes
+               ? CodeBlockDirectInline<true>(out, component, block, difference,
+                                             NonzeroAcSse2(block))
+               : CodeBlockDirectInline<false>(out, component, block, difference,
+                                              NonzeroAcSse2(block));
 }
 
 // The same as CodeBlockWith, in one function with the direct coder and the
