@@ -68,26 +68,6 @@ TRIVJPEG_SSE2 inline void MaskFour(__m128i v, __m128i *y, __m128i *cb, __m128i *
     *cr = _mm_srai_epi32(_mm_add_epi32(sum, round), 8);
 }
 
-template <class Format>
-TRIVJPEG_SSE2 inline Ycc8 MaskEight(const uint8_t *pixel) {
-    __m128i y0, cb0, cr0, y1, cb1, cr1;
-    MaskFour<Format>(_mm_loadu_si128(reinterpret_cast<const __m128i *>(pixel)), &y0, &cb0, &cr0);
-    MaskFour<Format>(_mm_loadu_si128(reinterpret_cast<const __m128i *>(pixel + 16)), &y1, &cb1,
-                     &cr1);
-    return {_mm_packs_epi32(y0, y1), _mm_packs_epi32(cb0, cb1), _mm_packs_epi32(cr0, cr1)};
-}
-
-template <class Format>
-struct MaskKernel {
-    static constexpr uint32_t kBytes = Format::kBytes;
-    TRIVJPEG_SSE2 static void Sixteen(const uint8_t *pixel, uint8_t *y, uint8_t *cb, uint8_t *cr) {
-        StoreSixteen(MaskEight<Format>(pixel), MaskEight<Format>(pixel + 32), y, cb, cr);
-    }
-    TRIVJPEG_SSE2 static void Eight(const uint8_t *pixel, uint8_t *y, uint8_t *cb, uint8_t *cr) {
-        StoreEight(MaskEight<Format>(pixel), y, cb, cr);
-    }
-};
-
 // Four 24-bit pixels, one to a 32-bit lane, from the bytes of v that start at
 // byte `first`, without pshufb: each lane is the low word of v shifted by
 // whole bytes. The fourth byte of a lane, the next pixel's first, sits where
@@ -99,40 +79,43 @@ TRIVJPEG_SSE2 inline __m128i SpreadFour(__m128i v) {
     return _mm_unpacklo_epi64(_mm_unpacklo_epi32(a, b), _mm_unpacklo_epi32(c, d));
 }
 
-// Eight 24-bit pixels, read as two 16-byte loads that both end within their
-// 24 bytes (at bytes 0 and 8, as ShuffleEight reads them).
+// Eight pixels are read as two 16-byte loads, the second starting at
+// kSecond: byte 8 for 24-bit pixels, so that both loads end within the
+// group's 24 bytes, and byte 16 for 32-bit ones.
 template <class Format>
-TRIVJPEG_SSE2 inline Ycc8 SpreadEight(const uint8_t *pixel) {
-    const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i *>(pixel));
-    const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i *>(pixel + 8));
+constexpr uint32_t kSecond = Format::kBytes == 3 ? 8 : 16;
+
+template <class Format>
+TRIVJPEG_SSE2 inline Ycc8 MaskEight(const uint8_t *pixel) {
+    __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i *>(pixel));
+    __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i *>(pixel + kSecond<Format>));
+    if constexpr (Format::kBytes == 3) {
+        first = SpreadFour<0>(first);
+        second = SpreadFour<4>(second);
+    }
     __m128i y0, cb0, cr0, y1, cb1, cr1;
-    MaskFour<Format>(SpreadFour<0>(first), &y0, &cb0, &cr0);
-    MaskFour<Format>(SpreadFour<4>(second), &y1, &cb1, &cr1);
+    MaskFour<Format>(first, &y0, &cb0, &cr0);
+    MaskFour<Format>(second, &y1, &cb1, &cr1);
     return {_mm_packs_epi32(y0, y1), _mm_packs_epi32(cb0, cb1), _mm_packs_epi32(cr0, cr1)};
 }
 
 template <class Format>
-struct SpreadKernel {
+struct MaskKernel {
     static constexpr uint32_t kBytes = Format::kBytes;
     TRIVJPEG_SSE2 static void Sixteen(const uint8_t *pixel, uint8_t *y, uint8_t *cb, uint8_t *cr) {
-        StoreSixteen(SpreadEight<Format>(pixel), SpreadEight<Format>(pixel + 24), y, cb, cr);
+        StoreSixteen(MaskEight<Format>(pixel), MaskEight<Format>(pixel + 8 * kBytes), y, cb, cr);
     }
     TRIVJPEG_SSE2 static void Eight(const uint8_t *pixel, uint8_t *y, uint8_t *cb, uint8_t *cr) {
-        StoreEight(SpreadEight<Format>(pixel), y, cb, cr);
+        StoreEight(MaskEight<Format>(pixel), y, cb, cr);
     }
 };
 
-// pshufb masks that gather eight pixels into (red, green) and (blue, green)
-// byte pairs. The eight pixels are read as two 16-byte loads, the second
-// starting at kSecond: byte 8 for 24-bit pixels, so that both loads end
-// within the group's 24 bytes, and byte 16 for 32-bit ones. Each mask takes
-// from its own load and zeroes (-128) the bytes the other one supplies.
+// pshufb masks that gather eight pixels, loaded as MaskEight loads them,
+// into (red, green) and (blue, green) byte pairs. Each mask takes from its
+// own load and zeroes (-128) the bytes the other one supplies.
 struct PairMasks {
     alignas(16) int8_t redFirst[16], redSecond[16], blueFirst[16], blueSecond[16];
 };
-
-template <class Format>
-constexpr uint32_t kSecond = Format::kBytes == 3 ? 8 : 16;
 
 template <class Format>
 constexpr PairMasks MakePairMasks() {
@@ -285,10 +268,10 @@ TRIVJPEG_SSE2 int32_t FetchBgr32Sse2(EncoderSession *s, uint8_t *samples) {
     return FetchColour<Bgr32, ConvertRows<MaskKernel<Bgr32>>>(s, samples);
 }
 TRIVJPEG_SSE2 int32_t FetchRgb24Sse2(EncoderSession *s, uint8_t *samples) {
-    return FetchColour<Rgb24, ConvertRows<SpreadKernel<Rgb24>>>(s, samples);
+    return FetchColour<Rgb24, ConvertRows<MaskKernel<Rgb24>>>(s, samples);
 }
 TRIVJPEG_SSE2 int32_t FetchBgr24Sse2(EncoderSession *s, uint8_t *samples) {
-    return FetchColour<Bgr24, ConvertRows<SpreadKernel<Bgr24>>>(s, samples);
+    return FetchColour<Bgr24, ConvertRows<MaskKernel<Bgr24>>>(s, samples);
 }
 TRIVJPEG_SSSE3 int32_t FetchRgb24Ssse3(EncoderSession *s, uint8_t *samples) {
     return FetchColour<Rgb24, ConvertRows<ShuffleKernel<Rgb24>>>(s, samples);
