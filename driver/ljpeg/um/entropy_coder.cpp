@@ -148,9 +148,17 @@ uint64_t NonzeroAc(const int16_t *block) {
 
 }  // namespace
 
+// Codes the block directly when the room left can take the largest block,
+// through the staged calls otherwise. The vector twins have the same shape,
+// each in one function with its own mask and direct coder, which they alone
+// can take inline.
 int32_t CodeBlock(EncoderSession *session, ComponentSpec *component, const int16_t *block) {
-    return CodeBlockWith<NonzeroAc, CodeBlockDirect<true>, CodeBlockDirect<false>>(
-        session, component, block);
+    const int32_t difference = TakeDcDifference(component, block);
+    if (!DirectFits(session)) return CodeBlockStaged(session, component, block, difference);
+    ByteStream *out = session->output;
+    return session->outputKind & OutputStoresBytes
+               ? CodeBlockDirect<true>(out, component, block, difference, NonzeroAc(block))
+               : CodeBlockDirect<false>(out, component, block, difference, NonzeroAc(block));
 }
 
 namespace {

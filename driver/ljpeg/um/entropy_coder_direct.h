@@ -1,7 +1,7 @@
 // The parts of the block coder that the plain coder (entropy_coder.cpp) and
 // its vector twins (entropy_coder_x86.cpp) share: categories and value
 // bits, the direct coder that codes a whole block while the room allows,
-// and CodeBlockWith, which picks between it and the staged calls.
+// and the staged calls for when it does not.
 #pragma once
 
 #include <stdint.h>
@@ -444,24 +444,16 @@ __attribute__((always_inline)) inline int32_t CodeBlockDirectBody(
 inline bool Busy(uint64_t nonzero) { return (nonzero >> 24) != 0; }
 
 template <bool kStore>
-__attribute__((always_inline)) inline int32_t CodeBlockDirectInline(ByteStream *out,
-                                                                    ComponentSpec *component,
-                                                                    const int16_t *block,
-                                                                    int32_t difference,
-                                                                    uint64_t nonzero) {
+__attribute__((always_inline)) inline int32_t CodeBlockDirect(ByteStream *out,
+                                                              ComponentSpec *component,
+                                                              const int16_t *block,
+                                                              int32_t difference,
+                                                              uint64_t nonzero) {
     if (Busy(nonzero)) {
         return CodeBlockDirectBody<BusyWriter<kStore>>(out, component, block, difference, nonzero);
     }
     return CodeBlockDirectBody<SparseWriter<kStore>>(out, component, block, difference, nonzero);
 }
-template <bool kStore>
-int32_t CodeBlockDirect(ByteStream *out, ComponentSpec *component, const int16_t *block,
-                        int32_t difference, uint64_t nonzero) {
-    return CodeBlockDirectInline<kStore>(out, component, block, difference, nonzero);
-}
-
-typedef int32_t (*DirectCoder)(ByteStream *out, ComponentSpec *component, const int16_t *block,
-                               int32_t difference, uint64_t nonzero);
 
 // Whether the room left (encode mode) or the length that can still be
 // reported (size mode) takes `reserve` bytes (at least the largest block).
@@ -486,18 +478,6 @@ inline int32_t CodeBlockStaged(EncoderSession *session, ComponentSpec *component
                                const int16_t *block, int32_t difference) {
     if (!CodeDc(session, component->dcTable, difference)) return 0;
     return CodeAc(session, component->acTable, block);
-}
-
-// Codes the block directly when the room left can take the largest block,
-// through the staged calls otherwise.
-template <uint64_t (*kNonzeroAc)(const int16_t *), DirectCoder kEncode, DirectCoder kCount>
-int32_t CodeBlockWith(EncoderSession *session, ComponentSpec *component, const int16_t *block) {
-    const int32_t difference = TakeDcDifference(component, block);
-    if (!DirectFits(session)) return CodeBlockStaged(session, component, block, difference);
-    ByteStream *out = session->output;
-    return session->outputKind & OutputStoresBytes
-               ? kEncode(out, component, block, difference, kNonzeroAc(block))
-               : kCount(out, component, block, difference, kNonzeroAc(block));
 }
 
 }  // namespace coder

@@ -141,23 +141,20 @@ TRIVJPEG_AVX2 __attribute__((always_inline)) inline int32_t CodeBlockDirectAvx2(
 
 }  // namespace
 
-// As CodeBlockAvx2 below, in one function with the direct coder and the
-// mask.
+// CodeBlock's shape, in one function with the mask and the direct coder: in
+// a 32-bit build the calls and their arguments on the stack cost some 25
+// instructions a block.
 TRIVJPEG_SSE2 int32_t CodeBlockSse2(EncoderSession *session, ComponentSpec *component,
                                     const int16_t *block) {
     const int32_t difference = TakeDcDifference(component, block);
     if (!DirectFits(session)) return CodeBlockStaged(session, component, block, difference);
     ByteStream *out = session->output;
     return session->outputKind & OutputStoresBytes
-               ? CodeBlockDirectInline<true>(out, component, block, difference,
-                                             NonzeroAcSse2(block))
-               : CodeBlockDirectInline<false>(out, component, block, difference,
-                                              NonzeroAcSse2(block));
+               ? CodeBlockDirect<true>(out, component, block, difference, NonzeroAcSse2(block))
+               : CodeBlockDirect<false>(out, component, block, difference, NonzeroAcSse2(block));
 }
 
-// The same as CodeBlockWith, in one function with the direct coder and the
-// mask, which an AVX2 caller alone can take inline: in a 32-bit build the
-// calls and their arguments on the stack cost some 25 instructions a block.
+// The same at the AVX2 level.
 TRIVJPEG_AVX2 int32_t CodeBlockAvx2(EncoderSession *session, ComponentSpec *component,
                                     const int16_t *block) {
     const int32_t difference = TakeDcDifference(component, block);
