@@ -39,6 +39,7 @@ struct Twin {
 };
 
 const Twin kTwins[] = {
+    {"Rgb24", 24, 0, FetchRgb24, SimdSse2},  {"Bgr24", 24, 1, FetchBgr24, SimdSse2},
     {"Rgb24", 24, 0, FetchRgb24, SimdSsse3}, {"Bgr24", 24, 1, FetchBgr24, SimdSsse3},
     {"Rgb32", 32, 0, FetchRgb32, SimdSse2},  {"Bgr32", 32, 1, FetchBgr32, SimdSse2},
     {"Rgb32", 32, 0, FetchRgb32, SimdSsse3}, {"Bgr32", 32, 1, FetchBgr32, SimdSsse3},
