@@ -40,7 +40,10 @@ int32_t FetchGray8(EncoderSession *s, uint8_t *samples) {
         const uint64_t top = SegmentStart(s, place, 0, 1);
         if (top + 8 <= source->size) {
             const uint8_t *row = source->buffer + top;
-            for (uint32_t i = 0; i < 8; ++i, row -= s->stride) memcpy(samples + 8 * i, row, 8);
+            for (uint32_t i = 0; i < 8; ++i, row -= s->stride) {
+                PrefetchAhead(row);
+                memcpy(samples + 8 * i, row, 8);
+            }
             source->position = static_cast<uint32_t>(top - 7 * uint64_t{s->stride} + 8);
             source->bitCount = 0;
             return 1;

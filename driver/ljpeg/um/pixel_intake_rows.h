@@ -133,6 +133,19 @@ void ConvertPixels(const uint8_t *pixel, uint32_t count, uint8_t *y, uint8_t *cb
 typedef void RowConverter(const uint8_t *top, uint32_t stride, uint32_t width, uint32_t rows,
                           uint8_t *y, uint8_t *cb, uint8_t *cr);
 
+// An MCU reads 8 or 16 rows, each from its own place in the source, a few
+// dozen bytes at a time: too little for the processor to foresee each row's
+// next bytes, so every row's fetch asks for the cache line this far ahead
+// (four to ten MCUs; measured best from 192 to 256 bytes, 3% to 5% of the
+// whole encode of a large photograph). A prefetch never faults, so the
+// address may lie past the source's end; it is reckoned as a number, since
+// a pointer may not point there.
+constexpr uint32_t kPrefetchAhead = 256;
+inline void PrefetchAhead(const uint8_t *row) {
+    __builtin_prefetch(reinterpret_cast<const void *>(reinterpret_cast<uintptr_t>(row) +
+                                                      kPrefetchAhead));
+}
+
 // Each row is one group of sixteen or eight pixels, converted and stored by
 // Kernel. Always inlined, so that the groups are compiled with the caller's
 // instruction set and the kernel's constants stay in registers across rows.
@@ -143,6 +156,7 @@ __attribute__((always_inline)) inline void ConvertRowsOf(const uint8_t *top, uin
     for (uint32_t i = 0; i < rows; ++i, y += kWidth, cb += kWidth, cr += kWidth) {
         // No wrap: row i's segment starts at or after the source's first byte.
         const uint8_t *pixel = top - size_t{i} * stride;
+        PrefetchAhead(pixel);
         if constexpr (kWidth == 16) {
             Kernel::Sixteen(pixel, y, cb, cr);
         } else {
