@@ -142,8 +142,8 @@ typedef void RowConverter(const uint8_t *top, uint32_t stride, uint32_t width, u
 // a pointer may not point there.
 constexpr uint32_t kPrefetchAhead = 256;
 inline void PrefetchAhead(const uint8_t *row) {
-    __builtin_prefetch(reinterpret_cast<const void *>(reinterpret_cast<uintptr_t>(row) +
-                                                      kPrefetchAhead));
+    __builtin_prefetch(
+        reinterpret_cast<const void *>(reinterpret_cast<uintptr_t>(row) + kPrefetchAhead));
 }
 
 // Each row is one group of sixteen or eight pixels, converted and stored by
