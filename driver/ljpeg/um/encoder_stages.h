@@ -28,10 +28,10 @@ struct EncoderStages {
 EncoderStages ChooseStages(uint32_t simdLevel, uint16_t bitsPerPixel, uint8_t pixelOrder,
                            uint8_t subsampling);
 
-// The vector kernels behind a level's block transforms, which the tests pin
-// to the plain DCT and quantiser bit for bit; null where the level has none.
-// A pair kernel takes two blocks, 128 values in, and 128 out (the
-// quantiser's two blocks each where it goes).
+// The vector kernels whose bodies a level's block transforms compile, which
+// the tests pin to the plain DCT and quantiser bit for bit; null where the
+// level has none. A pair kernel takes two blocks, 128 values in, and 128
+// out (the quantiser's two blocks each where it goes).
 struct TransformKernels {
     void (*forwardDct)(const uint8_t *samples, int16_t *coefficients);
     void (*forwardDctPair)(const uint8_t *samples, int16_t *coefficients);
@@ -46,7 +46,9 @@ TransformKernels ChooseTransformKernels(uint32_t simdLevel);
 void TransformBlock(const uint8_t *samples, const QuantTable *table, int16_t *quantised);
 
 #if TRIVJPEG_X86
-// The same in SSE2: 16-bit coefficients, division by reciprocals.
+// The vector block transforms (forward_dct_x86.cpp): the vector DCT's
+// 16-bit coefficients divided by reciprocals in the registers they come out
+// in. The same in SSE2:
 void TransformSse2(const uint8_t *samples, const QuantTable *table, int16_t *quantised);
 // Two neighbouring blocks of one table at once in AVX2: samples and
 // quantised hold 128 values each.

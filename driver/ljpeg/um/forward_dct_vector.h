@@ -91,10 +91,12 @@ template <int n, bool rows>
 }
 
 // Loads the block transposed: v[x] holds sample x of rows 0..7, widened to
-// 16 bits. Three rounds of interleaving 16-bit units leave each register
+// 16 bits. Source is whatever the width's LoadRows reads: a block, or two
+// apart. Three rounds of interleaving 16-bit units leave each register
 // with two columns whose bytes alternate, row by row; masking and shifting
 // then widens them without another shuffle.
-[[gnu::always_inline]] inline void LoadColumns(const uint8_t *samples, V *v) {
+template <typename Source>
+[[gnu::always_inline]] inline void LoadColumns(Source samples, V *v) {
     V r01 = LoadRows(samples, 0), r23 = LoadRows(samples, 16);
     V r45 = LoadRows(samples, 32), r67 = LoadRows(samples, 48);
     // Rows 0 and 4, 1 and 5, ...: byte pairs of columns (0, 1), (2, 3), ...
@@ -117,9 +119,10 @@ template <int n, bool rows>
     v[7] = ShiftRightLogical16<8>(c67);
 }
 
-// The whole transform: samples in, coefficients in natural order out.
-[[gnu::always_inline]] inline void Transform(const uint8_t *samples, int16_t *coefficients) {
-    V v[8];
+// The whole transform: samples in, coefficients in natural order out, row
+// k in v[k] (for the quantiser to take from there).
+template <typename Source>
+[[gnu::always_inline]] inline void TransformRows(Source samples, V *v) {
     LoadColumns(samples, v);
 
     // Rows: lane r of v[k] becomes row result k of row r.
@@ -132,7 +135,12 @@ template <int n, bool rows>
     Butterfly<kDctColumnShift, false>(v);
     v[0] = ShiftRight16<kDctGuardBits>(Add16(v[0], LoadRow16(kDcTerms)));
     v[4] = ShiftRight16<kDctGuardBits>(Add16(v[4], Splat16(1 << (kDctGuardBits - 1))));
+}
 
+// The same, stored row by row.
+[[gnu::always_inline]] inline void Transform(const uint8_t *samples, int16_t *coefficients) {
+    V v[8];
+    TransformRows(samples, v);
 #pragma GCC unroll 8
     for (int k = 0; k < 8; ++k) StoreRow(coefficients, k, v[k]);
 }
