@@ -51,12 +51,11 @@ TEST(ChooseStages, PlainStagesWithoutVectorInstructions) {
     }
 }
 
-// Grey and the 16-bit formats have no vector fetcher; grey never a reducer
-// and no vector flat probe.
+// The 16-bit formats have no vector fetcher; grey never a reducer and no
+// vector flat probe.
 TEST(ChooseStages, EveryLevelKeepsWhatHasNoTwin) {
     for (uint32_t level : jpegtest::kSimdLevels) {
         for (uint8_t order : kOrders) {
-            EXPECT_EQ(ChooseStages(level, 8, order, Sub2x2).fetcher, &FetchGray8);
             EXPECT_EQ(ChooseStages(level, 8, order, Sub2x2).chromaReducer, nullptr);
             EXPECT_EQ(ChooseStages(level, 8, order, Sub2x2).flatProbe, ChooseFlatProbe(8, order));
             EXPECT_EQ(ChooseStages(level, 16, order, SubNone).fetcher,

@@ -374,17 +374,22 @@ TEST_P(ColourFetcher, FailsWithStreamBoundWhenSourceIsOneByteShort) {
     EXPECT_EQ(rig.status, StatusBase);
 }
 
+// The grey fetchers: the plain one and its twin, the same body.
+class GreyFetcher : public ::testing::TestWithParam<McuFetcher> {};
+INSTANTIATE_TEST_SUITE_P(PlainAndTwin, GreyFetcher,
+                         ::testing::Values(&FetchGray8, FetcherAt(kGray8, SimdLevelInUse())));
+
 // Grey reads as if sample by sample through ReadByte, which reports a sample
 // beyond the end, having written the ones before it; a row segment that
 // would start at or beyond the end fails silently.
-TEST(FetchGray8, OneByteShortFailsInTheReadOrBeforeTheSegment) {
+TEST_P(GreyFetcher, OneByteShortFailsInTheReadOrBeforeTheSegment) {
     {
         SCOPED_TRACE("width 10: the segment starts inside, its second byte is missing");
         FetchRig rig(10, 3, 8, 8, 8, nullptr);
         const size_t size = size_t{2} * rig.session.stride + 10 - 1;
         rig.Truncate(size);
         rig.source.back() = 0x17;
-        EXPECT_EQ(rig.Fetch(FetchGray8, 1), 0);
+        EXPECT_EQ(rig.Fetch(GetParam(), 1), 0);
         EXPECT_EQ(rig.status, StatusBase | StatusStreamBound);
         EXPECT_EQ(rig.stream.position, size);
         EXPECT_EQ(rig.samples[0], 0x17);
@@ -395,41 +400,41 @@ TEST(FetchGray8, OneByteShortFailsInTheReadOrBeforeTheSegment) {
         SCOPED_TRACE("width 9: the segment would start at the end");
         FetchRig rig(9, 3, 8, 8, 8, nullptr);
         rig.Truncate(size_t{2} * rig.session.stride + 9 - 1);
-        EXPECT_EQ(rig.Fetch(FetchGray8, 1), 0);
+        EXPECT_EQ(rig.Fetch(GetParam(), 1), 0);
         EXPECT_EQ(rig.status, StatusBase);
         EXPECT_EQ(rig.stream.position, 0u);
         EXPECT_TRUE(AllCanary(rig));
-        EXPECT_EQ(rig.Fetch(FetchGray8, 0), 1);
+        EXPECT_EQ(rig.Fetch(GetParam(), 0), 1);
     }
     {
         SCOPED_TRACE("empty source");
         FetchRig rig(1, 1, 8, 8, 8, nullptr);
         rig.Truncate(0);
-        EXPECT_EQ(rig.Fetch(FetchGray8, 0), 0);
+        EXPECT_EQ(rig.Fetch(GetParam(), 0), 0);
     }
 }
 
 // After a fetch the source stands where reading the MCU's samples one by one
 // would leave it: past the last sample of its lowest row inside the picture,
 // with no bits pending.
-TEST(FetchGray8, LeavesSourceAfterLastSampleRead) {
+TEST_P(GreyFetcher, LeavesSourceAfterLastSampleRead) {
     FetchRig rig(13, 11, 8, 8, 8, nullptr);
     const uint32_t stride = rig.session.stride;
     for (uint32_t m = 0; m < 4; ++m) {
         SCOPED_TRACE(m);
         rig.stream.position = 77;
         rig.stream.bitCount = 3;
-        ASSERT_EQ(rig.Fetch(FetchGray8, m), 1);
+        ASSERT_EQ(rig.Fetch(GetParam(), m), 1);
         const uint32_t x0 = m % 2 * 8, lowest = m < 2 ? 7 : 10, count = m % 2 ? 5 : 8;
         EXPECT_EQ(rig.stream.position, (11 - 1 - lowest) * stride + x0 + count);
         EXPECT_EQ(rig.stream.bitCount, 0u);
     }
 }
 
-TEST(FetchGray8, RequiresEightByEightMcu) {
+TEST_P(GreyFetcher, RequiresEightByEightMcu) {
     for (auto [w, h] : {std::pair<uint8_t, uint8_t>{16, 16}, {16, 8}, {8, 16}}) {
         FetchRig rig(32, 32, 8, w, h, nullptr);
-        EXPECT_EQ(rig.Fetch(FetchGray8, 0), 0) << int{w} << "x" << int{h};
+        EXPECT_EQ(rig.Fetch(GetParam(), 0), 0) << int{w} << "x" << int{h};
         EXPECT_EQ(rig.status, StatusBase);
         EXPECT_TRUE(AllCanary(rig));
     }

@@ -40,8 +40,8 @@ ChromaReducer PlainReducer(uint16_t bitsPerPixel, uint8_t subsampling) {
 }
 
 #if TRIVJPEG_X86
-// The twins of the 24- and 32-bit fetchers, best level first; grey and the
-// 16-bit formats have none.
+// The twins of the fetchers, best level first; the 16-bit formats have
+// none.
 struct FetcherTwin {
     uint32_t level;
     uint16_t bitsPerPixel;
@@ -54,6 +54,7 @@ constexpr FetcherTwin kFetcherTwins[] = {
     {SimdSsse3, 32, FetchRgb32Ssse3, FetchBgr32Ssse3},
     {SimdSse2, 24, FetchRgb24Sse2, FetchBgr24Sse2},
     {SimdSse2, 32, FetchRgb32Sse2, FetchBgr32Sse2},
+    {SimdSse2, 8, FetchGray8Sse2, FetchGray8Sse2},
 };
 
 void ChooseTwins(EncoderStages *stages, uint32_t level, uint16_t bitsPerPixel, uint8_t pixelOrder) {

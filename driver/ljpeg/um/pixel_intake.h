@@ -16,7 +16,9 @@ int32_t FetchBgr32(EncoderSession *session, uint8_t *samples);
 #if TRIVJPEG_X86
 // Vector twins of the byte formats, sample for sample: rows wholly inside
 // the image are converted eight (AVX2: sixteen) pixels at a time. The
-// 16-bit formats and grey have none.
+// 16-bit formats have none; grey's SSE2 twin copies as FetchGray8 does, and
+// prefetches, which plain i686 code cannot.
+int32_t FetchGray8Sse2(EncoderSession *session, uint8_t *samples);
 int32_t FetchRgb24Sse2(EncoderSession *session, uint8_t *samples);
 int32_t FetchBgr24Sse2(EncoderSession *session, uint8_t *samples);
 int32_t FetchRgb32Sse2(EncoderSession *session, uint8_t *samples);

@@ -261,6 +261,9 @@ struct ShuffleKernelAvx2 {
 
 }  // namespace
 
+TRIVJPEG_SSE2 int32_t FetchGray8Sse2(EncoderSession *s, uint8_t *samples) {
+    return FetchGrey(s, samples);
+}
 TRIVJPEG_SSE2 int32_t FetchRgb32Sse2(EncoderSession *s, uint8_t *samples) {
     return FetchColour<Rgb32, ConvertRows<MaskKernel<Rgb32>>>(s, samples);
 }
