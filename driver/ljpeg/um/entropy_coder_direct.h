@@ -201,7 +201,26 @@ struct WordWriter {
         for (int shift = 24; shift >= 0; shift -= 8) PutByte(static_cast<uint8_t>(word >> shift));
     }
     void Complete() {}
+    // The whole bytes pending (at most three) leave by one 4-byte store,
+    // unless one of them is 0xFF (the loop below takes that rare case): a
+    // loop over them costs a misprediction in most blocks. The store writes
+    // back the bytes past them as it read them (inside the room the caller
+    // reserved), so nothing past the stream changes.
     void Finish(ByteStream *out) {
+        const uint32_t whole = count >> 3;
+        const uint32_t word = static_cast<uint32_t>(bits << (63 - count) << 1 >> 32);
+        const uint32_t done = static_cast<uint32_t>(uint64_t{0xFFFFFFFF} << (32 - 8 * whole));
+        if (__builtin_expect(!HasFfByte<uint32_t>(word & done), 1)) {
+            if (kStore) {
+                const uint32_t keep = ~__builtin_bswap32(done);
+                const uint32_t be =
+                    __builtin_bswap32(word & done) | (LoadWord<uint32_t>(next) & keep);
+                memcpy(next, &be, 4);
+                next += whole;
+            }
+            bytes += whole;
+            count &= 7;
+        }
         while (count >= 8) {
             count -= 8;
             PutByte(static_cast<uint8_t>(bits >> count));
