@@ -136,7 +136,7 @@ TRIVJPEG_AVX2 __attribute__((always_inline)) inline int32_t CodeBlockDirectAvx2(
         return CodeBlockDirectBody<BusyWriter<kStore>, true>(out, component, block, difference,
                                                              nonzero, &bits);
     }
-    return CodeBlockDirectBody<SparseWriter<kStore>>(out, component, block, difference, nonzero);
+    return CodeBlockDirect<kStore>(out, component, block, difference, nonzero);
 }
 
 }  // namespace
