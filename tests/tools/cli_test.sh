@@ -232,7 +232,8 @@ check "/dev/stdout is standard output, whatever it is" \
     test "$("$tool" -o /dev/stdout | wc -c)" = "$(size_of "$tmp/target.jpg")"
 # A FIFO and a device are written where they are, never replaced by a file.
 mkfifo "$tmp/fifo"
-cat "$tmp/fifo" >"$tmp/from-fifo.jpg" &
+# A run that fails before it opens the FIFO would leave the reader waiting.
+timeout 60 cat "$tmp/fifo" >"$tmp/from-fifo.jpg" &
 run -o "$tmp/fifo"
 wait
 check "a FIFO is written through and stays a FIFO" \
