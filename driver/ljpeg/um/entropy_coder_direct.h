@@ -120,9 +120,10 @@ constexpr LowBytes MakeLowBytes() {
 inline constexpr LowBytes kLowBytes = MakeLowBytes();
 
 // Moves (encode mode) or counts (size mode) n packed bytes with their
-// stuffing. Up to two words without 0xFF (most blocks) go as two words
-// stored over the bytes that lay there, the bytes past n written back as
-// they were read: no loop whose length the processor cannot foresee.
+// stuffing. Up to two 8-byte words without 0xFF (most blocks) go as two
+// words stored over the bytes that lay there, the bytes past n written back
+// as they were read: no loop whose length the processor cannot foresee. (A
+// 32-bit build's two words hold too few bytes to pay.)
 // Otherwise word by word; a word with a 0xFF, stored whole all the same,
 // is then stored again byte by byte with its stuffing. The last part word
 // goes as the word ending the block where it holds no 0xFF (the bytes it
@@ -136,7 +137,7 @@ inline void MovePacked(ByteStream *out, const uint8_t *packed, uint32_t n) {
         uint8_t *const start = out->buffer + out->position;
         uint8_t *to = start;
         uint32_t i = 0;
-        if (n <= 2 * kWordBytes) {
+        if (kWordBytes == 8 && n <= 2 * kWordBytes) {
             const uint32_t first = n < kWordBytes ? n : kWordBytes;
             const Word low = kLowBytes.mask[first], high = kLowBytes.mask[n - first];
             const Word a = LoadWord(packed) & low, b = LoadWord(packed + kWordBytes) & high;
@@ -502,7 +503,8 @@ __attribute__((always_inline)) inline int32_t CodeBlockDirect(ByteStream *out,
                                                               const int16_t *block,
                                                               int32_t difference,
                                                               uint64_t nonzero) {
-    if (Busy(nonzero)) {
+    // In a 32-bit build both kinds take the same writer: one body.
+    if (std::is_same_v<BusyWriter<kStore>, SparseWriter<kStore>> || Busy(nonzero)) {
         return CodeBlockDirectBody<BusyWriter<kStore>>(out, component, block, difference, nonzero);
     }
     return CodeBlockDirectBody<SparseWriter<kStore>>(out, component, block, difference, nonzero);
