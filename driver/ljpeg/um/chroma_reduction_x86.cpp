@@ -1,6 +1,7 @@
-// Chroma reduction in SSE2: the same averages, writing the same bytes.
+// Chroma reduction in SSE2 and AVX2: the same averages, writing the same
+// bytes.
 
-#include <emmintrin.h>
+#include <immintrin.h>
 
 #include "chroma_reduction.h"
 
@@ -78,4 +79,47 @@ TRIVJPEG_SSE2 void ReduceNoneSse2(uint8_t *samples, const uint8_t *y, const uint
     CopyBlockSse2(samples, y);
     CopyBlockSse2(samples + 64, cb);
     CopyBlockSse2(samples + 128, cr);
+}
+
+// AVX2: Cb in the low 128 bits, Cr in the high, so each step averages both;
+// the Y rows two at a time, split by one permutation.
+namespace {
+
+// The sixteen samples of row `offset` of Cb and of Cr.
+TRIVJPEG_AVX2 inline __m256i ChromaRows(const uint8_t *cb, const uint8_t *cr, int offset) {
+    return _mm256_inserti128_si256(
+        _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i *>(cb + offset))),
+        _mm_loadu_si128(reinterpret_cast<const __m128i *>(cr + offset)), 1);
+}
+
+TRIVJPEG_AVX2 inline __m256i PairSumsAvx2(__m256i v) {
+    return _mm256_add_epi16(_mm256_and_si256(v, _mm256_set1_epi16(0x00FF)),
+                            _mm256_srli_epi16(v, 8));
+}
+
+}  // namespace
+
+TRIVJPEG_AVX2 void Reduce2x2Avx2(uint8_t *samples, const uint8_t *y, const uint8_t *cb,
+                                 const uint8_t *cr) {
+    for (int row = 0; row < 8; row += 2) {
+        const int at = 32 * row;
+        __m256i upper = _mm256_add_epi16(PairSumsAvx2(ChromaRows(cb, cr, at)),
+                                         PairSumsAvx2(ChromaRows(cb, cr, at + 16)));
+        __m256i lower = _mm256_add_epi16(PairSumsAvx2(ChromaRows(cb, cr, at + 32)),
+                                         PairSumsAvx2(ChromaRows(cb, cr, at + 48)));
+        __m256i both =
+            _mm256_packus_epi16(_mm256_srli_epi16(upper, 2), _mm256_srli_epi16(lower, 2));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(samples + 256 + 8 * row),
+                         _mm256_castsi256_si128(both));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(samples + 320 + 8 * row),
+                         _mm256_extracti128_si256(both, 1));
+    }
+    // Rows i and i + 1: their left halves, then their right halves.
+    for (int i = 0; i < 16; i += 2) {
+        uint8_t *left = samples + (i < 8 ? 0 : 128) + 8 * (i & 7);
+        const __m256i rows = _mm256_permute4x64_epi64(
+            _mm256_loadu_si256(reinterpret_cast<const __m256i *>(y + 16 * i)), 0xD8);
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(left), _mm256_castsi256_si128(rows));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(left + 64), _mm256_extracti128_si256(rows, 1));
+    }
 }

@@ -78,6 +78,7 @@ void ChooseTwins(EncoderStages *stages, uint32_t level, uint16_t bitsPerPixel, u
         stages->blockPairTransform = TransformPairAvx2;
         stages->blockPairApart = TransformPairApartAvx2;
         stages->blockCoder = CodeBlockAvx2;
+        if (stages->chromaReducer == Reduce2x2Sse2) stages->chromaReducer = Reduce2x2Avx2;
     }
 }
 #endif
