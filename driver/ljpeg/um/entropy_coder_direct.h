@@ -270,10 +270,13 @@ struct WordWriter {
 // each), or a DC difference (16 + 11) and one such code. Finish then moves
 // the packed bytes to the stream word by word, stuffing a 0x00 after each
 // 0xFF (rare, so looked for a word at a time). The room lies apart from the
-// writer, so that the compiler can hold the writer in registers.
-template <bool kStore, class Bits>
+// writer, so that the compiler can hold the writer in registers. kMove
+// moves the packed bytes (a vector twin may bring its own); it may read up
+// to 32 bytes past them.
+using PackedMover = void (*)(ByteStream *out, const uint8_t *packed, uint32_t n);
+template <bool kStore, class Bits, PackedMover kMove>
 struct PackedState {
-    static constexpr uint32_t kRoom = kMaxPackedBytes + 8;
+    static constexpr uint32_t kRoom = kMaxPackedBytes + 32;
     Bits bits;
     uint32_t count;
     uint8_t *next;  // in packed
@@ -309,14 +312,14 @@ struct PackedState {
     }
     // Once every whole byte is packed.
     void MoveOut(ByteStream *out) {
-        MovePacked<kStore>(out, packed, static_cast<uint32_t>(next - packed));
+        kMove(out, packed, static_cast<uint32_t>(next - packed));
         out->bitBuffer = static_cast<uint32_t>(bits << (8 - count)) & 0xFF;
         out->bitCount = count;
     }
 };
 
-template <bool kStore>
-struct PackedWriter : PackedState<kStore, uint64_t> {
+template <bool kStore, PackedMover kMove = MovePacked<kStore>>
+struct PackedWriter : PackedState<kStore, uint64_t, kMove> {
     void Append(uint32_t field, uint32_t n) { this->Add(field, n); }
     // A block the tables cannot code may pend more than 63 bits: its bytes
     // are then wrong, but every shift stays defined and, its bits counted
@@ -334,8 +337,8 @@ struct PackedWriter : PackedState<kStore, uint64_t> {
 // most 7 bits are pending before a code, so a code of up to 25 bits with
 // its value bits fits at once; a longer one (rare: a long code with a large
 // value) goes in two parts.
-template <bool kStore>
-struct NarrowPackedWriter : PackedState<kStore, uint32_t> {
+template <bool kStore, PackedMover kMove = MovePacked<kStore>>
+struct NarrowPackedWriter : PackedState<kStore, uint32_t, kMove> {
     void Put(uint32_t field, uint32_t n) {
         this->Add(field, n);
         this->PackWhole();
@@ -354,12 +357,12 @@ struct NarrowPackedWriter : PackedState<kStore, uint32_t> {
 
 // The writer of busy blocks, and of sparse ones: in a 32-bit build the
 // narrow packed writer takes both.
+template <bool kStore, PackedMover kMove = MovePacked<kStore>>
+using BusyWriter = std::conditional_t<sizeof(void *) == 4, NarrowPackedWriter<kStore, kMove>,
+                                      PackedWriter<kStore, kMove>>;
 template <bool kStore>
-using BusyWriter = std::conditional_t<sizeof(void *) == 4, NarrowPackedWriter<kStore>,
-                                      PackedWriter<kStore>>;
-template <bool kStore>
-using SparseWriter = std::conditional_t<sizeof(void *) == 4, NarrowPackedWriter<kStore>,
-                                        WordWriter<kStore>>;
+using SparseWriter =
+    std::conditional_t<sizeof(void *) == 4, NarrowPackedWriter<kStore>, WordWriter<kStore>>;
 
 // The code of a DC difference of category s (at most kMaxDcCategory) and
 // its value bits, appended.
