@@ -217,10 +217,10 @@ TRIVJPEG_TARGET_END
 // Two blocks of one table: each row quantised, each block's 16 bytes of it
 // stored where the block goes, as the block coder reads them.
 template <typename Source>
-TRIVJPEG_AVX2 [[gnu::always_inline]] inline void TransformPair(Source samples,
-                                                               const QuantTable *table,
-                                                               int16_t *quantisedFirst,
-                                                               int16_t *quantisedSecond) {
+TRIVJPEG_AVX2 __attribute__((always_inline)) inline void TransformPair(Source samples,
+                                                                       const QuantTable *table,
+                                                                       int16_t *quantisedFirst,
+                                                                       int16_t *quantisedSecond) {
     __m256i v[8];
     ymm::TransformRows(samples, v);
     __m128i *out0 = reinterpret_cast<__m128i *>(quantisedFirst);

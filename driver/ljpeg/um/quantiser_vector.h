@@ -11,9 +11,9 @@
 // SSE2: row r of one block, eight lanes. Signed products round towards
 // minus infinity, which is what lets the lanes divide without taking
 // magnitudes and signs apart.
-TRIVJPEG_SSE2 [[gnu::always_inline]] inline __m128i QuantiseRowSse2(__m128i x,
-                                                                    const QuantTable *table,
-                                                                    int r) {
+TRIVJPEG_SSE2 __attribute__((always_inline)) inline __m128i QuantiseRowSse2(__m128i x,
+                                                                            const QuantTable *table,
+                                                                            int r) {
     const __m128i *reciprocal = reinterpret_cast<const __m128i *>(table->reciprocal);
     const __m128i *shiftFactor = reinterpret_cast<const __m128i *>(table->shiftFactor);
     __m128i p = _mm_adds_epi16(_mm_mulhi_epi16(x, _mm_loadu_si128(reciprocal + r)), x);
@@ -34,9 +34,8 @@ TRIVJPEG_SSE2 [[gnu::always_inline]] inline __m128i QuantiseRowSse2(__m128i x,
 // makes four vector steps per row instead of five, the shift of f included.
 // Both halves divide by the same table row, which one broadcast load
 // fetches.
-TRIVJPEG_AVX2 [[gnu::always_inline]] inline __m256i QuantiseRowPairAvx2(__m256i x,
-                                                                        const QuantTable *table,
-                                                                        int r) {
+TRIVJPEG_AVX2 __attribute__((always_inline)) inline __m256i QuantiseRowPairAvx2(
+    __m256i x, const QuantTable *table, int r) {
     const __m128i *reciprocal = reinterpret_cast<const __m128i *>(table->reciprocal);
     const __m128i *shiftFactor = reinterpret_cast<const __m128i *>(table->shiftFactor);
     __m256i m = _mm256_broadcastsi128_si256(_mm_loadu_si128(reciprocal + r));
