@@ -472,7 +472,13 @@ __attribute__((always_inline)) inline int32_t CodeBlockDirectBody(
     };
     // Two codes, then their bytes completed; the DC pairs with the first.
     // (A half ending after one code leaves at most 7 + 26 bits for the next
-    // half's first to join.)
+    // half's first to join.) A 32-bit build's two halves are two loops, so
+    // that the base is a constant, not one more value for its few registers
+    // to hold (3% fewer instructions at q75 and q90). Unrolling the one
+    // pass of a 64-bit build shapes its loop worse, so it is left as it is.
+#if UINTPTR_MAX == 0xFFFFFFFFu
+#pragma GCC unroll 2
+#endif
     for (base = 0; base < 64; base += 8 * sizeof(Mask)) {
         mask = static_cast<Mask>(nonzero >> base);
         while (mask != 0) {
