@@ -123,8 +123,9 @@ inline constexpr LowBytes kLowBytes = MakeLowBytes();
 // as two words stored over the bytes that lay there, the bytes past n
 // written back as they were read: no loop whose length the processor cannot
 // foresee. False, storing nothing, for more bytes or a 0xFF among them.
-// Inlined into the coder, it spares most busy blocks a call. (A 32-bit
-// build's two words hold too few bytes to pay.)
+// Inlined into the coder, it spares most busy blocks a call. It reads two
+// words of the packed room whatever n is. (A 32-bit build's two words hold
+// too few bytes to pay.)
 inline bool MoveTwoWords(ByteStream *out, const uint8_t *packed, uint32_t n) {
     if (kWordBytes != 8 || n > 2 * kWordBytes) return false;
     const uint32_t first = n < kWordBytes ? n : kWordBytes;
@@ -145,8 +146,8 @@ inline bool MoveTwoWords(ByteStream *out, const uint8_t *packed, uint32_t n) {
 // is then stored again byte by byte with its stuffing. The last part word
 // goes as the word ending the block where it holds no 0xFF (the bytes it
 // repeats lie at the same distance), else byte by byte. Nothing past the
-// block's last byte changes. The packed room holds a word past n and at
-// least two words, the stream's reserve far more.
+// block's last byte changes. The packed room holds a word past n, the
+// stream's reserve far more.
 template <bool kStore>
 inline void MovePacked(ByteStream *out, const uint8_t *packed, uint32_t n) {
     uint32_t bytes = n;

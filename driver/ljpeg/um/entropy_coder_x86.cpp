@@ -135,6 +135,8 @@ TRIVJPEG_AVX2 inline uint32_t FfMarks(const uint8_t *p) {
 
 template <bool kStore>
 TRIVJPEG_AVX2 void MovePackedAvx2(ByteStream *out, const uint8_t *packed, uint32_t n) {
+    // Two words or fewer: in a 64-bit build's encode mode, only those with a
+    // 0xFF come here (MoveTwoWords takes the rest).
     if (n <= 2 * kWordBytes) return MovePacked<kStore>(out, packed, n);
     if (!kStore) {
         uint32_t bytes = n;
