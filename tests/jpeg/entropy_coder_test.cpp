@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <string.h>
 
+#include <utility>
 #include <vector>
 
 #include "byte_stream.h"
@@ -209,7 +210,8 @@ TEST(BlockCoder, LargestBlockFitsTheDirectRoom) {
 // Blocks no quantised 8-bit image gives: an AC category of 11 or more (the
 // tables have no code for it), up to -32768 after runs that would carry the
 // symbol into the next run's codes or past the table, and DC differences of
-// category 12 and 16. Each must fail its call without touching anything past
+// category 12 and 16, among 3s or among zeros (busy and sparse blocks take
+// different paths). Each must fail its call without touching anything past
 // the buffer's capacity, whichever way it is coded, and complete nothing of
 // the block (the staged calls: nothing past the DC call before it).
 TEST(BlockCoder, BlocksTheTablesCannotCodeFailInsideTheirBuffers) {
@@ -234,10 +236,11 @@ TEST(BlockCoder, BlocksTheTablesCannotCodeFailInsideTheirBuffers) {
         for (const Forged &f : forged) {
             // Direct, at exactly the reserve; staged, with room to spare for
             // a valid block; counted.
-            for (uint32_t room : {kDirectRoom, 200u, 0u}) {
+            for (auto [room, fill] : {std::pair{kDirectRoom, 3}, {200u, 3}, {0u, 3},
+                                      {kDirectRoom, 0}, {0u, 0}}) {
                 SCOPED_TRACE(testing::Message() << jpegtest::SimdLevelName(level) << ", " << f.what
-                                                << ", room " << room);
-                std::vector<int16_t> block(64, 3);
+                                                << ", room " << room << ", among " << fill);
+                std::vector<int16_t> block(64, static_cast<int16_t>(fill));
                 block[ZigZagOrder[f.zigzag]] = f.value;
                 for (int k = 1; k < f.zigzag && f.zigzag > 1; ++k) {
                     if (f.zigzag - k <= 15) block[ZigZagOrder[k]] = 0;

@@ -423,12 +423,24 @@ struct CoefficientBits {
     uint8_t category[64];
 };
 
+// The walk over the nonzero AC coefficients that CodeBlockDirectBody runs
+// itself. A vector twin may bring its own (the 32-bit AVX2 coder does), a
+// class whose
+//   template <bool kTabled, class Writer>
+//   static uint32_t Run(Writer *, const HuffmanCodeTable *ac,
+//                       const void *coefficients, uint64_t nonzero)
+// appends the codes and value bits of every nonzero AC coefficient of a
+// block (coefficients: its int16_t values, or its CoefficientBits when
+// kTabled), ZRL codes included, and returns the bitwise OR of their
+// magnitudes (0 when kTabled).
+struct OwnWalk {};
+
 // Inlined into each instruction-set variant below; kTabled takes the
 // categories from a CoefficientBits instead of computing them one by one,
 // whose maker has checked them. Returns 0, completing nothing, for a block
 // the tables cannot code; the bytes it stored lie within the reserve,
 // beyond the stream's position.
-template <class Writer, bool kTabled = false>
+template <class Writer, bool kTabled = false, class Walk = OwnWalk>
 __attribute__((always_inline)) inline int32_t CodeBlockDirectBody(
     ByteStream *out, ComponentSpec *component, const int16_t *block, int32_t difference,
     uint64_t nonzero, const CoefficientBits *bits = nullptr) {
@@ -482,17 +494,23 @@ __attribute__((always_inline)) inline int32_t CodeBlockDirectBody(
     // that the base is a constant, not one more value for its few registers
     // to hold (3% fewer instructions at q75 and q90). Unrolling the one
     // pass of a 64-bit build shapes its loop worse, so it is left as it is.
+    if constexpr (std::is_same_v<Walk, OwnWalk>) {
 #if UINTPTR_MAX == 0xFFFFFFFFu
 #pragma GCC unroll 2
 #endif
-    for (base = 0; base < 64; base += 8 * sizeof(Mask)) {
-        mask = static_cast<Mask>(nonzero >> base);
-        while (mask != 0) {
-            append();
-            w.Complete();
-            if (mask == 0) break;
-            append();
+        for (base = 0; base < 64; base += 8 * sizeof(Mask)) {
+            mask = static_cast<Mask>(nonzero >> base);
+            while (mask != 0) {
+                append();
+                w.Complete();
+                if (mask == 0) break;
+                append();
+            }
         }
+    } else {
+        magnitudes = Walk::template Run<kTabled>(
+            &w, ac, kTabled ? static_cast<const void *>(bits) : block, nonzero);
+        last = static_cast<uint32_t>(nonzero >> 63) * 63;
     }
     // A block ending in zeros ends with EOB, however long the final run.
     if (last != 63) w.Append(ac->code[0x00], ac->codeLength[0x00]);
@@ -512,7 +530,7 @@ inline bool Busy(uint64_t nonzero) {
     return (rest & (rest - 1)) != 0;
 }
 
-template <bool kStore>
+template <bool kStore, class Walk = OwnWalk>
 __attribute__((always_inline)) inline int32_t CodeBlockDirect(ByteStream *out,
                                                               ComponentSpec *component,
                                                               const int16_t *block,
@@ -520,7 +538,8 @@ __attribute__((always_inline)) inline int32_t CodeBlockDirect(ByteStream *out,
                                                               uint64_t nonzero) {
     // In a 32-bit build both kinds take the same writer: one body.
     if (std::is_same_v<BusyWriter<kStore>, SparseWriter<kStore>> || Busy(nonzero)) {
-        return CodeBlockDirectBody<BusyWriter<kStore>>(out, component, block, difference, nonzero);
+        return CodeBlockDirectBody<BusyWriter<kStore>, false, Walk>(out, component, block,
+                                                                    difference, nonzero);
     }
     return CodeBlockDirectBody<SparseWriter<kStore>>(out, component, block, difference, nonzero);
 }

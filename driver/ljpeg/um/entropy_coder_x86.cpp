@@ -177,6 +177,197 @@ TRIVJPEG_AVX2 void MovePackedAvx2(ByteStream *out, const uint8_t *packed, uint32
     out->position += static_cast<uint32_t>(to - start);
 }
 
+#if defined(__i386__)
+// The mask walk of the 32-bit AVX2 coder, by hand. Compiled, the loop keeps
+// its writer's count and pointer and the mask on the stack (i386 has seven
+// registers, six where a function realigns its stack for vector spills),
+// some 60 instructions a coefficient; here the seven hold the bits, their
+// count, the packed pointer, the mask and three temporaries (ebp saved and
+// restored around the loop), and the rest sits on the loop's own stack:
+// about 45. Each code is appended as the narrow packed writer appends it
+// and its whole bytes packed at once, so the bytes are the same. Needs
+// BMI1 and BMI2 (tzcnt, blsr, bzhi, shlx): AVX2 callers only.
+//
+// The stack during the loop, from esp: the coefficients (the block, or its
+// CoefficientBits), the AC table, the zig-zag order (32 on in the high
+// half), the magnitudes' OR, the last index coded (relative to the half),
+// the high half's mask (0 once taken), the low half's, then the frame's
+// address and ebp.
+struct WalkFrame {
+    const void *coefficients;
+    const HuffmanCodeTable *ac;
+    const uint8_t *zigzag;
+    uint32_t magnitudes;
+    int32_t last;
+    uint32_t high;
+    uint32_t low;
+};
+static_assert(sizeof(WalkFrame) == 28);
+
+// The whole bytes of the count (edi) bits pending in esi packed by one
+// store at ebx, left-aligned; ebx moves on past them, 7 bits or fewer stay.
+#define TRIVJPEG_PACK_WHOLE     \
+    "mov %%edi, %%eax\n\t"      \
+    "neg %%eax\n\t"             \
+    "shlx %%eax, %%esi, %%eax\n\t" \
+    "bswap %%eax\n\t"           \
+    "mov %%eax, (%%ebx)\n\t"    \
+    "mov %%edi, %%eax\n\t"      \
+    "shr $3, %%eax\n\t"         \
+    "add %%eax, %%ebx\n\t"      \
+    "and $7, %%edi\n\t"
+
+// From the natural index in eax, the coefficients in edx and (run + 1) x 16
+// in ecx: the value bits before their cut in eax (y, less one where y is
+// negative), the category s in edx and the symbol run x 16 + s in ecx (not
+// yet cut to the table). Computed from the block, or looked up in its
+// CoefficientBits.
+#define TRIVJPEG_CATEGORISE                                                  \
+    "movswl (%%edx,%%eax,2), %%eax\n\t" /* y */                             \
+    "mov %%eax, %%edx\n\t"                                                   \
+    "sar $31, %%edx\n\t"                                                     \
+    "add %%edx, %%eax\n\t"              /* y, less one where negative */     \
+    "xor %%eax, %%edx\n\t"              /* |y| */                            \
+    "or %%edx, 12(%%esp)\n\t"                                                \
+    "bsr %%edx, %%edx\n\t"                                                   \
+    "lea -15(%%ecx,%%edx), %%ecx\n\t"   /* run x 16 + s */                   \
+    "inc %%edx\n\t"
+#define TRIVJPEG_LOOK_UP_CATEGORY                                            \
+    "add %%eax, %%edx\n\t"                                                   \
+    "movswl (%%edx,%%eax), %%eax\n\t"   /* value[at] */                      \
+    "movzbl %c[category](%%edx), %%edx\n\t"                                  \
+    "lea -16(%%ecx,%%edx), %%ecx\n\t"   /* run x 16 + s */
+
+// eax: index, then table address and length; ecx: run, symbol, code;
+// edx: category, with the value bits above it (shlx takes the low 5 bits
+// of a count, the category); esi: bits; edi: their count; ebx: packed
+// pointer; ebp: mask.
+#define TRIVJPEG_WALK(LOOK_UP) \
+    "push %%ebp\n\t" \
+    "push %%eax\n\t" \
+    "pushl 24(%%eax)\n\t" \
+    "pushl 20(%%eax)\n\t" \
+    "pushl 16(%%eax)\n\t" \
+    "pushl 12(%%eax)\n\t" \
+    "pushl 8(%%eax)\n\t" \
+    "pushl 4(%%eax)\n\t" \
+    "pushl 0(%%eax)\n\t" \
+    "mov 24(%%esp), %%ebp\n\t" \
+    "test %%ebp, %%ebp\n\t" \
+    "jnz .Lnext%=\n" \
+ /* The high half, once the low one is done. */ \
+    ".Lhalf%=:\n\t" \
+    "mov 20(%%esp), %%ebp\n\t" \
+    "test %%ebp, %%ebp\n\t" \
+    "jz .Ldone%=\n\t" \
+    "movl $0, 20(%%esp)\n\t" \
+    "addl $32, 8(%%esp)\n\t" \
+    "subl $32, 16(%%esp)\n" \
+    ".Lnext%=:\n\t" \
+    "tzcnt %%ebp, %%eax\n\t" \
+    "blsr %%ebp, %%ebp\n\t" \
+    "mov %%eax, %%ecx\n\t" \
+    "sub 16(%%esp), %%ecx\n\t" /* run + 1 */ \
+    "mov %%eax, 16(%%esp)\n\t" \
+    "cmp $16, %%ecx\n\t" \
+    "ja .Lzeros%=\n" \
+    ".Lcode%=:\n\t" \
+    "mov 8(%%esp), %%edx\n\t" \
+    "movzbl (%%edx,%%eax), %%eax\n\t" /* natural index */ \
+    "mov 0(%%esp), %%edx\n\t" \
+    "shl $4, %%ecx\n\t" \
+    LOOK_UP \
+    "movzbl %%cl, %%ecx\n\t" /* the symbol, inside the table */ \
+    "bzhi %%edx, %%eax, %%eax\n\t" \
+    "add %%edx, %%edi\n\t" \
+    "shl $5, %%eax\n\t" \
+    "or %%eax, %%edx\n\t" \
+    "mov 4(%%esp), %%eax\n\t" \
+    "add %%ecx, %%eax\n\t" \
+    "movzwl %c[code](%%eax,%%ecx), %%ecx\n\t" \
+    "movzbl %c[length](%%eax), %%eax\n\t" \
+    "add %%eax, %%edi\n\t" \
+    "cmp $32, %%edi\n\t" \
+    "ja .Llong%=\n\t" \
+    "shlx %%eax, %%esi, %%esi\n\t" \
+    "or %%ecx, %%esi\n\t" \
+    "shlx %%edx, %%esi, %%esi\n\t" \
+    "shr $5, %%edx\n\t" \
+    "or %%edx, %%esi\n" \
+    ".Lpack%=:\n\t" \
+    TRIVJPEG_PACK_WHOLE \
+    "test %%ebp, %%ebp\n\t" \
+    "jnz .Lnext%=\n\t" \
+    "jmp .Lhalf%=\n" \
+ /* 16 zeros or more before the coefficient: a ZRL code for each */ \
+ /* 16, each packed at once. */ \
+    ".Lzeros%=:\n\t" \
+    "mov 4(%%esp), %%eax\n\t" \
+    "movzwl %c[zrlCode](%%eax), %%edx\n\t" \
+    "movzbl %c[zrlLength](%%eax), %%eax\n\t" \
+    "add %%eax, %%edi\n\t" \
+    "shlx %%eax, %%esi, %%esi\n\t" \
+    "or %%edx, %%esi\n\t" \
+    TRIVJPEG_PACK_WHOLE \
+    "sub $16, %%ecx\n\t" \
+    "cmp $16, %%ecx\n\t" \
+    "ja .Lzeros%=\n\t" \
+    "mov 16(%%esp), %%eax\n\t" \
+    "jmp .Lcode%=\n" \
+ /* More than 32 bits with those pending (rare: a long code with */ \
+ /* a large value): the code packed, then the value bits. */ \
+    ".Llong%=:\n\t" \
+    "shlx %%eax, %%esi, %%esi\n\t" \
+    "or %%ecx, %%esi\n\t" \
+    "mov %%edx, %%ecx\n\t" \
+    "and $31, %%ecx\n\t" \
+    "sub %%ecx, %%edi\n\t" \
+    TRIVJPEG_PACK_WHOLE \
+    "add %%ecx, %%edi\n\t" \
+    "shlx %%edx, %%esi, %%esi\n\t" \
+    "shr $5, %%edx\n\t" \
+    "or %%edx, %%esi\n\t" \
+    "jmp .Lpack%=\n" \
+    ".Ldone%=:\n\t" \
+    "mov 12(%%esp), %%ecx\n\t" \
+    "add $28, %%esp\n\t" \
+    "pop %%eax\n\t" \
+    "mov %%ecx, 12(%%eax)\n\t" \
+    "pop %%ebp\n\t"
+
+// The operands: the writer's bits, count and pointer in esi, edi and ebx,
+// the frame's address in eax; the tables' offsets.
+#define TRIVJPEG_WALK_OPERANDS                                                         \
+    : "+S"(w->bits), "+D"(w->count), "+b"(w->next), "+a"(f)                           \
+    : [code] "i"(offsetof(HuffmanCodeTable, code)),                                    \
+      [length] "i"(offsetof(HuffmanCodeTable, codeLength)),                            \
+      [zrlCode] "i"(offsetof(HuffmanCodeTable, code) + 2 * 0xF0),                      \
+      [zrlLength] "i"(offsetof(HuffmanCodeTable, codeLength) + 0xF0),                  \
+      [category] "i"(offsetof(CoefficientBits, category))                              \
+    : "ecx", "edx", "memory", "cc"
+
+struct AsmWalkAvx2 {
+    // (No target attribute: it is inlined into the generic body, which is
+    // inlined into CodeBlockAvx2 only.)
+    template <bool kTabled, class Writer>
+    __attribute__((always_inline)) static inline uint32_t Run(
+        Writer *w, const HuffmanCodeTable *ac, const void *coefficients, uint64_t nonzero) {
+        WalkFrame frame{coefficients, ac, ZigZagOrder, 0, 0, static_cast<uint32_t>(nonzero >> 32),
+                        static_cast<uint32_t>(nonzero)};
+        WalkFrame *f = &frame;
+        if constexpr (kTabled) {
+            asm volatile(TRIVJPEG_WALK(TRIVJPEG_LOOK_UP_CATEGORY) TRIVJPEG_WALK_OPERANDS);
+        } else {
+            asm volatile(TRIVJPEG_WALK(TRIVJPEG_CATEGORISE) TRIVJPEG_WALK_OPERANDS);
+        }
+        return frame.magnitudes;
+    }
+};
+using WalkAvx2 = AsmWalkAvx2;
+#else
+using WalkAvx2 = OwnWalk;
+#endif
+
 // Below this many nonzero coefficients, categorising them one by one is
 // cheaper than all 64 at once.
 constexpr int kTableFrom = 12;
@@ -191,10 +382,10 @@ TRIVJPEG_AVX2 __attribute__((always_inline)) inline int32_t CodeBlockDirectAvx2(
     if (std::popcount(nonzero) >= kTableFrom) {
         CoefficientBits bits;
         if (!CategoriseAvx2(block, &bits)) return 0;
-        return CodeBlockDirectBody<BusyWriter<kStore, MovePackedAvx2<kStore>>, true>(
+        return CodeBlockDirectBody<BusyWriter<kStore, MovePackedAvx2<kStore>>, true, WalkAvx2>(
             out, component, block, difference, nonzero, &bits);
     }
-    return CodeBlockDirect<kStore>(out, component, block, difference, nonzero);
+    return CodeBlockDirect<kStore, WalkAvx2>(out, component, block, difference, nonzero);
 }
 
 }  // namespace
