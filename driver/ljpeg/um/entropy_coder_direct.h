@@ -530,7 +530,7 @@ inline bool Busy(uint64_t nonzero) {
     return (rest & (rest - 1)) != 0;
 }
 
-template <bool kStore, class Walk = OwnWalk>
+template <bool kStore, class Walk = OwnWalk, PackedMover kMove = MovePacked<kStore>>
 __attribute__((always_inline)) inline int32_t CodeBlockDirect(ByteStream *out,
                                                               ComponentSpec *component,
                                                               const int16_t *block,
@@ -538,8 +538,8 @@ __attribute__((always_inline)) inline int32_t CodeBlockDirect(ByteStream *out,
                                                               uint64_t nonzero) {
     // In a 32-bit build both kinds take the same writer: one body.
     if (std::is_same_v<BusyWriter<kStore>, SparseWriter<kStore>> || Busy(nonzero)) {
-        return CodeBlockDirectBody<BusyWriter<kStore>, false, Walk>(out, component, block,
-                                                                    difference, nonzero);
+        return CodeBlockDirectBody<BusyWriter<kStore, kMove>, false, Walk>(out, component, block,
+                                                                           difference, nonzero);
     }
     return CodeBlockDirectBody<SparseWriter<kStore>>(out, component, block, difference, nonzero);
 }

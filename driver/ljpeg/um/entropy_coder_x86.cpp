@@ -364,8 +364,67 @@ struct AsmWalkAvx2 {
     }
 };
 using WalkAvx2 = AsmWalkAvx2;
+
+alignas(32) inline constexpr uint8_t kIota32[32] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10,
+                                                    11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21,
+                                                    22, 23, 24, 25, 26, 27, 28, 29, 30, 31};
+
+// The packed bytes of a block of up to 32 moved (encode mode) by one store
+// of 32 blended over the bytes that lay there, or counted (size mode) by
+// the 0xFF bytes among them: most blocks, without the word loop's steps
+// (4 bytes each in a 32-bit build) or a call. By hand, for the generic
+// body it is inlined into has no vector target. Longer blocks, or a 0xFF
+// to stuff, go to MovePackedAvx2.
+template <bool kStore>
+__attribute__((always_inline)) inline void MoveShortAvx2(ByteStream *out, const uint8_t *packed,
+                                                        uint32_t n) {
+    if (n <= 32) {
+        uint32_t marks;
+        if (kStore) {
+            asm("vmovdqu (%[packed]), %%ymm0\n\t"
+                "vpcmpeqb %%ymm1, %%ymm1, %%ymm1\n\t"
+                "vpcmpeqb %%ymm0, %%ymm1, %%ymm1\n\t"
+                "vpmovmskb %%ymm1, %[marks]\n\t"
+                "bzhi %[n], %[marks], %[marks]\n\t"
+                "jnz 1f\n\t"
+                "vmovd %[n], %%xmm1\n\t"
+                "vpbroadcastb %%xmm1, %%ymm1\n\t"
+                "vpcmpgtb %[iota], %%ymm1, %%ymm1\n\t"  // the bytes packed
+                "vmovdqu (%[to]), %%ymm2\n\t"
+                "vpblendvb %%ymm1, %%ymm0, %%ymm2, %%ymm0\n\t"
+                "vmovdqu %%ymm0, (%[to])\n"
+                "1:"
+                : [marks] "=&r"(marks)
+                : [packed] "r"(packed), [to] "r"(out->buffer + out->position), [n] "r"(n),
+                  [iota] "m"(kIota32)
+                : "xmm0", "xmm1", "xmm2", "memory", "cc");
+            if (marks == 0) {
+                out->position += n;
+                return;
+            }
+        } else {
+            asm("vmovdqu (%[packed]), %%ymm0\n\t"
+                "vpcmpeqb %%ymm1, %%ymm1, %%ymm1\n\t"
+                "vpcmpeqb %%ymm0, %%ymm1, %%ymm1\n\t"
+                "vpmovmskb %%ymm1, %[marks]\n\t"
+                "bzhi %[n], %[marks], %[marks]\n\t"
+                "popcnt %[marks], %[marks]"
+                : [marks] "=&r"(marks)
+                : [packed] "r"(packed), [n] "r"(n)
+                : "xmm0", "xmm1", "memory", "cc");
+            out->position += n + marks;
+            if (out->size < out->position) out->size = out->position;
+            return;
+        }
+    }
+    MovePackedAvx2<kStore>(out, packed, n);
+}
+template <bool kStore>
+constexpr PackedMover kMoverAvx2 = MoveShortAvx2<kStore>;
 #else
 using WalkAvx2 = OwnWalk;
+template <bool kStore>
+constexpr PackedMover kMoverAvx2 = MovePackedAvx2<kStore>;
 #endif
 
 // Below this many nonzero coefficients, categorising them one by one is
@@ -382,10 +441,14 @@ TRIVJPEG_AVX2 __attribute__((always_inline)) inline int32_t CodeBlockDirectAvx2(
     if (std::popcount(nonzero) >= kTableFrom) {
         CoefficientBits bits;
         if (!CategoriseAvx2(block, &bits)) return 0;
-        return CodeBlockDirectBody<BusyWriter<kStore, MovePackedAvx2<kStore>>, true, WalkAvx2>(
+        return CodeBlockDirectBody<BusyWriter<kStore, kMoverAvx2<kStore>>, true, WalkAvx2>(
             out, component, block, difference, nonzero, &bits);
     }
-    return CodeBlockDirect<kStore, WalkAvx2>(out, component, block, difference, nonzero);
+    if constexpr (sizeof(void *) == 4) {
+        return CodeBlockDirect<kStore, WalkAvx2, kMoverAvx2<kStore>>(out, component, block,
+                                                                     difference, nonzero);
+    }
+    return CodeBlockDirect<kStore>(out, component, block, difference, nonzero);
 }
 
 }  // namespace
