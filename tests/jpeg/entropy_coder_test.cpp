@@ -83,7 +83,9 @@ std::vector<std::vector<int16_t>> TestBlocks() {
     return blocks;
 }
 
-// A session with the built-in tables, coding into `out`.
+// A session with the built-in tables, coding into `out`; with longCodes,
+// every code the tables list made 16 bits long (a DC code with a large
+// difference then pends more than 32 bits).
 struct CoderRig {
     std::vector<uint8_t> headerBytes = std::vector<uint8_t>(1024);
     ByteStream headers{};
@@ -91,13 +93,20 @@ struct CoderRig {
     uint16_t status = StatusBase;
     EncoderSession session{};
 
-    explicit CoderRig(ByteStream *out, uint16_t outputKind) {
+    explicit CoderRig(ByteStream *out, uint16_t outputKind, bool longCodes = false) {
         session.componentCount = 3;
         session.status = &status;
         InitMemoryStream(&headers, 1024, headerBytes.data(), &status);
         headers.SetWriteOrder(&headers, 0);
         session.output = &headers;
         EXPECT_EQ(WriteDht(&session, tables), 1);
+        for (HuffmanCodeTable &t : tables) {
+            for (int symbol = 0; longCodes && symbol < 256; ++symbol) {
+                if (t.codeLength[symbol] == 0) continue;
+                t.codeLength[symbol] = 16;
+                t.code[symbol] = static_cast<uint16_t>(0xFFFF - symbol * 3);
+            }
+        }
         session.output = out;
         session.outputKind = outputKind;
         for (ComponentSpec &c : session.components) c.dcPredictor = 0;
@@ -115,7 +124,7 @@ struct Coded {
 // after `pending` bits 1010..., in encode mode with `room` bytes left after
 // a `start` offset, or counting from `start`.
 Coded CodeAll(const std::vector<std::vector<int16_t>> &blocks, BlockCoder coder, bool encode,
-              uint32_t pending, uint32_t start, uint32_t room) {
+              uint32_t pending, uint32_t start, uint32_t room, bool longCodes = false) {
     std::vector<uint8_t> memory(encode ? start + room : 0, 0xA5);
     ByteStream out{};
     if (encode) {
@@ -127,7 +136,7 @@ Coded CodeAll(const std::vector<std::vector<int16_t>> &blocks, BlockCoder coder,
     out.position = start;
     out.bitCount = pending;
     out.bitBuffer = (0xAAu << (8 - pending)) & 0xFF & ~(0xFFu >> pending);
-    CoderRig rig(&out, encode ? OutputMemory : OutputCount);
+    CoderRig rig(&out, encode ? OutputMemory : OutputCount, longCodes);
     Coded result{};
     for (size_t i = 0; i < blocks.size(); ++i) {
         ComponentSpec *c = &rig.session.components[i % 2];
@@ -344,19 +353,24 @@ TEST(BlockCoder, LeavesTheBytesBeyondTheStreamAsTheyWere) {
 
 // Every coder the encoder can choose, at every level this processor has,
 // against the plain one: through the direct way with room to spare, through
-// the staged calls just short of the direct way's reserve, and counted.
+// the staged calls just short of the direct way's reserve, and counted;
+// with the built-in tables and with every code 16 bits long.
 TEST(BlockCoder, EveryChosenCoderCodesAlike) {
     const auto blocks = TestBlocks();
     for (uint32_t level : jpegtest::kSimdLevels) {
         if (!jpegtest::SimdLevelAvailable(level)) continue;
-        SCOPED_TRACE(jpegtest::SimdLevelName(level));
         const BlockCoder coder = ChooseStages(level, 24, 0, Sub2x2).blockCoder;
-        for (uint32_t pending : {0u, 1u, 3u, 6u, 7u}) {
-            const Coded plain = CodeAll(blocks, CodeBlock, true, pending, 0, 4096);
-            ExpectSame(CodeAll(blocks, coder, true, pending, 0, 4096), plain);
-            ExpectSame(CodeAll(blocks, coder, true, pending, 0, kDirectRoom - 1), plain);
-            EXPECT_EQ(CodeAll(blocks, coder, false, pending, 0, 0).length,
-                      CodeAll(blocks, CodeBlock, false, pending, 0, 0).length);
+        for (bool longCodes : {false, true}) {
+            SCOPED_TRACE(testing::Message() << jpegtest::SimdLevelName(level)
+                                            << (longCodes ? ", long codes" : ""));
+            for (uint32_t pending : {0u, 1u, 3u, 6u, 7u}) {
+                const Coded plain = CodeAll(blocks, CodeBlock, true, pending, 0, 4096, longCodes);
+                ExpectSame(CodeAll(blocks, coder, true, pending, 0, 4096, longCodes), plain);
+                ExpectSame(CodeAll(blocks, coder, true, pending, 0, kDirectRoom - 1, longCodes),
+                           plain);
+                EXPECT_EQ(CodeAll(blocks, coder, false, pending, 0, 0, longCodes).length,
+                          CodeAll(blocks, CodeBlock, false, pending, 0, 0, longCodes).length);
+            }
         }
     }
 }

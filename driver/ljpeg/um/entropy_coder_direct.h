@@ -423,16 +423,17 @@ struct CoefficientBits {
     uint8_t category[64];
 };
 
-// The walk over the nonzero AC coefficients that CodeBlockDirectBody runs
-// itself. A vector twin may bring its own (the 32-bit AVX2 coder does), a
-// class whose
+// The codes of a block that CodeBlockDirectBody appends itself. A vector
+// twin may bring its own (the 32-bit AVX2 coder does), a class whose
 //   template <bool kTabled, class Writer>
-//   static uint32_t Run(Writer *, const HuffmanCodeTable *ac,
-//                       const void *coefficients, uint64_t nonzero)
-// appends the codes and value bits of every nonzero AC coefficient of a
-// block (coefficients: its int16_t values, or its CoefficientBits when
-// kTabled), ZRL codes included, and returns the bitwise OR of their
-// magnitudes (0 when kTabled).
+//   static uint32_t Run(Writer *, const ComponentSpec *component,
+//                       const void *coefficients, int32_t difference,
+//                       uint64_t nonzero)
+// appends the code and value bits of the DC difference (of category
+// kMaxDcCategory or less), then those of every nonzero AC coefficient of
+// the block (coefficients: its int16_t values, or its CoefficientBits when
+// kTabled), ZRL codes included, and EOB where the block ends in zeros; it
+// returns the bitwise OR of the AC magnitudes (0 when kTabled).
 struct OwnWalk {};
 
 // Inlined into each instruction-set variant below; kTabled takes the
@@ -447,6 +448,17 @@ __attribute__((always_inline)) inline int32_t CodeBlockDirectBody(
     uint8_t room[Writer::kRoom];
     Writer w;
     w.Start(out, room);
+    if constexpr (!std::is_same_v<Walk, OwnWalk>) {
+        // Category kMaxDcCategory or less: |difference| < 2^11.
+        constexpr uint32_t kBound = (1u << kMaxDcCategory) - 1;
+        if (static_cast<uint32_t>(difference) + kBound > 2 * kBound) return 0;
+        const uint32_t magnitudes = Walk::template Run<kTabled>(
+            &w, component, kTabled ? static_cast<const void *>(bits) : block, difference,
+            nonzero);
+        if (magnitudes > kMaxAcMagnitude) return 0;
+        w.Finish(out);
+        return 1;
+    }
     uint32_t s = CategoryOf(difference);
     if (s > kMaxDcCategory) return 0;
     AppendDc(&w, component->dcTable, difference, s);
@@ -494,23 +506,17 @@ __attribute__((always_inline)) inline int32_t CodeBlockDirectBody(
     // that the base is a constant, not one more value for its few registers
     // to hold (3% fewer instructions at q75 and q90). Unrolling the one
     // pass of a 64-bit build shapes its loop worse, so it is left as it is.
-    if constexpr (std::is_same_v<Walk, OwnWalk>) {
 #if UINTPTR_MAX == 0xFFFFFFFFu
 #pragma GCC unroll 2
 #endif
-        for (base = 0; base < 64; base += 8 * sizeof(Mask)) {
-            mask = static_cast<Mask>(nonzero >> base);
-            while (mask != 0) {
-                append();
-                w.Complete();
-                if (mask == 0) break;
-                append();
-            }
+    for (base = 0; base < 64; base += 8 * sizeof(Mask)) {
+        mask = static_cast<Mask>(nonzero >> base);
+        while (mask != 0) {
+            append();
+            w.Complete();
+            if (mask == 0) break;
+            append();
         }
-    } else {
-        magnitudes = Walk::template Run<kTabled>(
-            &w, ac, kTabled ? static_cast<const void *>(bits) : block, nonzero);
-        last = static_cast<uint32_t>(nonzero >> 63) * 63;
     }
     // A block ending in zeros ends with EOB, however long the final run.
     if (last != 63) w.Append(ac->code[0x00], ac->codeLength[0x00]);

@@ -178,21 +178,23 @@ TRIVJPEG_AVX2 void MovePackedAvx2(ByteStream *out, const uint8_t *packed, uint32
 }
 
 #if defined(__i386__)
-// The mask walk of the 32-bit AVX2 coder, by hand. Compiled, the loop keeps
-// its writer's count and pointer and the mask on the stack (i386 has seven
-// registers, six where a function realigns its stack for vector spills),
-// some 60 instructions a coefficient; here the seven hold the bits, their
-// count, the packed pointer, the mask and three temporaries (ebp saved and
-// restored around the loop), and the rest sits on the loop's own stack:
-// about 45. Each code is appended as the narrow packed writer appends it
-// and its whole bytes packed at once, so the bytes are the same. Needs
-// BMI1 and BMI2 (tzcnt, blsr, bzhi, shlx): AVX2 callers only.
+// The codes of a block for the 32-bit AVX2 coder, by hand. Compiled, the
+// loop over the nonzero coefficients keeps its writer's count and pointer
+// and the mask on the stack (i386 has seven registers, six where a function
+// realigns its stack for vector spills), some 60 instructions a
+// coefficient; here the seven hold the bits, their count, the packed
+// pointer, the mask and three temporaries (ebp saved and restored around
+// the loop), and the rest sits on the loop's own stack: about 45. Each code
+// is appended as the narrow packed writer appends it, its whole bytes
+// packed at once, so the bytes are the same. Needs BMI1 and BMI2 (tzcnt,
+// blsr, bzhi, shlx): AVX2 callers only.
 //
-// The stack during the loop, from esp: the coefficients (the block, or its
-// CoefficientBits), the AC table, the zig-zag order (32 on in the high
-// half), the magnitudes' OR, the last index coded (relative to the half),
-// the high half's mask (0 once taken), the low half's, then the frame's
-// address and ebp.
+// The frame, pushed as the loop's stack (from esp): the coefficients (the
+// block, or its CoefficientBits), the AC table, the zig-zag order (32 on in
+// the high half), the magnitudes' OR, the last index coded (relative to
+// the half), the high half's mask (0 once taken), the low half's, the DC
+// table, the DC difference and whether the block ends in zeros; then the
+// frame's address and ebp.
 struct WalkFrame {
     const void *coefficients;
     const HuffmanCodeTable *ac;
@@ -201,8 +203,11 @@ struct WalkFrame {
     int32_t last;
     uint32_t high;
     uint32_t low;
+    const HuffmanCodeTable *dc;
+    int32_t difference;
+    uint32_t endsInZeros;
 };
-static_assert(sizeof(WalkFrame) == 28);
+static_assert(sizeof(WalkFrame) == 40);
 
 // The whole bytes of the count (edi) bits pending in esi packed by one
 // store at ebx, left-aligned; ebx moves on past them, 7 bits or fewer stay.
@@ -245,6 +250,9 @@ static_assert(sizeof(WalkFrame) == 28);
 #define TRIVJPEG_WALK(LOOK_UP) \
     "push %%ebp\n\t" \
     "push %%eax\n\t" \
+    "pushl 36(%%eax)\n\t" \
+    "pushl 32(%%eax)\n\t" \
+    "pushl 28(%%eax)\n\t" \
     "pushl 24(%%eax)\n\t" \
     "pushl 20(%%eax)\n\t" \
     "pushl 16(%%eax)\n\t" \
@@ -252,6 +260,34 @@ static_assert(sizeof(WalkFrame) == 28);
     "pushl 8(%%eax)\n\t" \
     "pushl 4(%%eax)\n\t" \
     "pushl 0(%%eax)\n\t" \
+ /* The DC: its code, then its value bits, packed between them where */ \
+ /* more than 32 bits would be pending (a DC code is short in the */ \
+ /* tables the stream has, but any length up to 16 is coded right). */ \
+    "mov 32(%%esp), %%eax\n\t" \
+    "mov %%eax, %%edx\n\t" \
+    "sar $31, %%edx\n\t" \
+    "add %%edx, %%eax\n\t" \
+    "xor %%eax, %%edx\n\t" \
+    "lea 1(%%edx,%%edx), %%edx\n\t" \
+    "bsr %%edx, %%edx\n\t" /* the category, 0 for a difference of 0 */ \
+    "bzhi %%edx, %%eax, %%eax\n\t" \
+    "mov 28(%%esp), %%ecx\n\t" \
+    "movzwl %c[code](%%ecx,%%edx,2), %%ebp\n\t" \
+    "movzbl %c[length](%%ecx,%%edx), %%ecx\n\t" \
+    "add %%ecx, %%edi\n\t" \
+    "shlx %%ecx, %%esi, %%esi\n\t" \
+    "or %%ebp, %%esi\n\t" \
+    "lea (%%edi,%%edx), %%ecx\n\t" \
+    "cmp $32, %%ecx\n\t" \
+    "jbe .Ldc%=\n\t" \
+    "mov %%eax, %%ebp\n\t" /* the value bits, kept from the packing */ \
+    TRIVJPEG_PACK_WHOLE \
+    "mov %%ebp, %%eax\n\t" \
+    ".Ldc%=:\n\t" \
+    "add %%edx, %%edi\n\t" \
+    "shlx %%edx, %%esi, %%esi\n\t" \
+    "or %%eax, %%esi\n\t" \
+    TRIVJPEG_PACK_WHOLE \
     "mov 24(%%esp), %%ebp\n\t" \
     "test %%ebp, %%ebp\n\t" \
     "jnz .Lnext%=\n" \
@@ -329,8 +365,18 @@ static_assert(sizeof(WalkFrame) == 28);
     "or %%edx, %%esi\n\t" \
     "jmp .Lpack%=\n" \
     ".Ldone%=:\n\t" \
+    "cmpl $0, 36(%%esp)\n\t" \
+    "je .Lexit%=\n\t" \
+    "mov 4(%%esp), %%eax\n\t" /* EOB */ \
+    "movzwl %c[code](%%eax), %%edx\n\t" \
+    "movzbl %c[length](%%eax), %%eax\n\t" \
+    "add %%eax, %%edi\n\t" \
+    "shlx %%eax, %%esi, %%esi\n\t" \
+    "or %%edx, %%esi\n\t" \
+    TRIVJPEG_PACK_WHOLE \
+    ".Lexit%=:\n\t" \
     "mov 12(%%esp), %%ecx\n\t" \
-    "add $28, %%esp\n\t" \
+    "add $40, %%esp\n\t" \
     "pop %%eax\n\t" \
     "mov %%ecx, 12(%%eax)\n\t" \
     "pop %%ebp\n\t"
@@ -350,10 +396,21 @@ struct AsmWalkAvx2 {
     // (No target attribute: it is inlined into the generic body, which is
     // inlined into CodeBlockAvx2 only.)
     template <bool kTabled, class Writer>
-    __attribute__((always_inline)) static inline uint32_t Run(
-        Writer *w, const HuffmanCodeTable *ac, const void *coefficients, uint64_t nonzero) {
-        WalkFrame frame{coefficients, ac, ZigZagOrder, 0, 0, static_cast<uint32_t>(nonzero >> 32),
-                        static_cast<uint32_t>(nonzero)};
+    __attribute__((always_inline)) static inline uint32_t Run(Writer *w,
+                                                              const ComponentSpec *component,
+                                                              const void *coefficients,
+                                                              int32_t difference,
+                                                              uint64_t nonzero) {
+        WalkFrame frame{coefficients,
+                        component->acTable,
+                        ZigZagOrder,
+                        0,
+                        0,
+                        static_cast<uint32_t>(nonzero >> 32),
+                        static_cast<uint32_t>(nonzero),
+                        component->dcTable,
+                        difference,
+                        static_cast<uint32_t>(nonzero >> 63) ^ 1};
         WalkFrame *f = &frame;
         if constexpr (kTabled) {
             asm volatile(TRIVJPEG_WALK(TRIVJPEG_LOOK_UP_CATEGORY) TRIVJPEG_WALK_OPERANDS);
