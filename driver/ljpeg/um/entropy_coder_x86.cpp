@@ -178,6 +178,163 @@ TRIVJPEG_AVX2 void MovePackedAvx2(ByteStream *out, const uint8_t *packed, uint32
 }
 
 #if defined(__i386__)
+// A busy block's coefficients as the 32-bit coder's entries walk takes them,
+// made for the whole block at once in vector registers: for each zig-zag
+// index, the category s (bits 0 to 4), the number of ZRL codes that go
+// first (bits 5 to 7: 16 zeros or more before the coefficient), the symbol
+// (bits 8 to 15) and the value bits (16 to 31). Only the entries of nonzero
+// coefficients are read.
+struct CodeEntries {
+    uint32_t entry[64];
+};
+
+// 64 bytes of a block in block order, as packus leaves rows 0 to 3 and rows
+// 4 to 7 (rows 0 and 2, 1 and 3 in the halves of the first 32), put in
+// zig-zag order in place by the shuffles of NonzeroAcAvx2. (A call of its
+// own, so that no caller holds the eight shuffles.)
+TRIVJPEG_AVX2 __attribute__((noinline)) void ZigZagBytesAvx2(uint8_t *bytes) {
+    const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(bytes));
+    const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(bytes + 32));
+    const __m256i sources[4] = {
+        _mm256_permute4x64_epi64(low, 0x44), _mm256_permute4x64_epi64(low, 0xEE),
+        _mm256_permute4x64_epi64(high, 0x44), _mm256_permute4x64_epi64(high, 0xEE)};
+    for (int o = 0; o < 2; ++o) {
+        const auto &index = kZigZagShuffles.index[o];
+        _mm256_storeu_si256(
+            reinterpret_cast<__m256i *>(bytes + 32 * o),
+            _mm256_or_si256(
+                _mm256_or_si256(TakeAvx2(sources[0], index[0]), TakeAvx2(sources[1], index[1])),
+                _mm256_or_si256(TakeAvx2(sources[2], index[2]), TakeAvx2(sources[3], index[3]))));
+    }
+}
+
+// Byte 15 of each 128-bit half of v, in every byte of that half.
+TRIVJPEG_AVX2 inline __m256i LastBytesAvx2(__m256i v) {
+    return _mm256_shuffle_epi8(v, _mm256_set1_epi8(15));
+}
+
+// The categories of a block's AC coefficients, and the low and high bytes
+// of their value bits, 64 bytes each in zig-zag order from `to` (the DC's
+// are 0). False when an AC magnitude has a category the tables cannot code.
+TRIVJPEG_AVX2 __attribute__((noinline)) bool CategoriesAndFieldsAvx2(const int16_t *block,
+                                                                     uint8_t *to) {
+    const __m256i bias = _mm256_set1_epi16(126);
+    __m256i magnitudes = _mm256_setzero_si256();
+#pragma GCC unroll 2
+    for (int i = 0; i < 2; ++i) {
+        __m256i c[2], lo[2], hi[2];
+#pragma GCC unroll 2
+        for (int j = 0; j < 2; ++j) {
+            const __m256i y =
+                _mm256_loadu_si256(reinterpret_cast<const __m256i *>(block + 32 * i + 16 * j));
+            __m256i m = _mm256_abs_epi16(y);
+            // The DC, lane 0, is coded apart: neither checked nor coded
+            // here (category 0).
+            if (i + j == 0) {
+                m = _mm256_and_si256(m, _mm256_setr_epi16(0, -1, -1, -1, -1, -1, -1, -1, -1, -1,
+                                                          -1, -1, -1, -1, -1, -1));
+            }
+            magnitudes = _mm256_or_si256(magnitudes, m);
+            // Categories as in CategoriseAvx2: the float exponent of m.
+            __m256i e0 = _mm256_cvtepu16_epi32(_mm256_castsi256_si128(m));
+            __m256i e1 = _mm256_cvtepu16_epi32(_mm256_extracti128_si256(m, 1));
+            e0 = _mm256_srli_epi32(_mm256_castps_si256(_mm256_cvtepi32_ps(e0)), 23);
+            e1 = _mm256_srli_epi32(_mm256_castps_si256(_mm256_cvtepi32_ps(e1)), 23);
+            c[j] = _mm256_subs_epu16(
+                _mm256_permute4x64_epi64(_mm256_packus_epi32(e0, e1), 0xD8), bias);
+            // Value bits: y, or y - 1 for negative y, cut to the bits of m.
+            __m256i below = _mm256_or_si256(m, _mm256_srli_epi16(m, 1));
+            below = _mm256_or_si256(below, _mm256_srli_epi16(below, 2));
+            below = _mm256_or_si256(below, _mm256_srli_epi16(below, 4));
+            below = _mm256_or_si256(below, _mm256_srli_epi16(below, 8));
+            const __m256i field =
+                _mm256_and_si256(_mm256_add_epi16(y, _mm256_srai_epi16(y, 15)), below);
+            lo[j] = _mm256_and_si256(field, _mm256_set1_epi16(0xFF));
+            hi[j] = _mm256_srli_epi16(field, 8);
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(to + 32 * i),
+                            _mm256_packus_epi16(c[0], c[1]));
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(to + 64 + 32 * i),
+                            _mm256_packus_epi16(lo[0], lo[1]));
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(to + 128 + 32 * i),
+                            _mm256_packus_epi16(hi[0], hi[1]));
+    }
+    // abs(-32768) stays 0x8000, which the mask catches like every other.
+    if (!_mm256_testz_si256(magnitudes,
+                            _mm256_set1_epi16(static_cast<int16_t>(~kMaxAcMagnitude)))) {
+        return false;
+    }
+    for (int k = 0; k < 3; ++k) ZigZagBytesAvx2(to + 64 * k);
+    return true;
+}
+
+// False, making nothing, when an AC magnitude has a category the tables
+// cannot code. `scratch` (192 bytes) holds the categories and value bytes
+// the entries are made from.
+TRIVJPEG_AVX2 bool MakeEntriesAvx2(const int16_t *block, CodeEntries *entries, uint8_t *scratch) {
+    const uint8_t *const categories = scratch, *const lows = scratch + 64,
+                        *const highs = scratch + 128;
+    if (!CategoriesAndFieldsAvx2(block, scratch)) return false;
+    const __m256i category[2] = {
+        _mm256_loadu_si256(reinterpret_cast<const __m256i *>(categories)),
+        _mm256_loadu_si256(reinterpret_cast<const __m256i *>(categories + 32))};
+
+    // The index of the nonzero coefficient before each (the DC's, 0, where
+    // none is): the index where nonzero, else 0, carried forward by a
+    // running maximum, then taken one place on.
+    const __m256i iota = _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15,
+                                          16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29,
+                                          30, 31);
+    __m256i last[2];
+    for (int h = 0; h < 2; ++h) {
+        const __m256i index = _mm256_add_epi8(iota, _mm256_set1_epi8(static_cast<char>(32 * h)));
+        __m256i v = _mm256_and_si256(_mm256_cmpgt_epi8(category[h], _mm256_setzero_si256()), index);
+        v = _mm256_max_epu8(v, _mm256_slli_si256(v, 1));
+        v = _mm256_max_epu8(v, _mm256_slli_si256(v, 2));
+        v = _mm256_max_epu8(v, _mm256_slli_si256(v, 4));
+        v = _mm256_max_epu8(v, _mm256_slli_si256(v, 8));
+        const __m256i ends = LastBytesAvx2(v);
+        last[h] = _mm256_max_epu8(v, _mm256_permute2x128_si256(ends, ends, 0x08));
+    }
+    last[1] = _mm256_max_epu8(last[1], _mm256_permute4x64_epi64(LastBytesAvx2(last[0]), 0xFF));
+    const __m256i before[2] = {
+        _mm256_alignr_epi8(last[0], _mm256_permute2x128_si256(last[0], last[0], 0x08), 15),
+        _mm256_alignr_epi8(last[1], _mm256_permute2x128_si256(last[1], last[0], 0x03), 15)};
+    for (int h = 0; h < 2; ++h) {
+        const __m256i index = _mm256_add_epi8(iota, _mm256_set1_epi8(static_cast<char>(32 * h)));
+        const __m256i run =
+            _mm256_sub_epi8(_mm256_sub_epi8(index, before[h]), _mm256_set1_epi8(1));
+        // The symbol, (run mod 16) x 16 + s (at most 0xFA: inside the
+        // table); the category with (run / 16) x 32 added, the ZRL codes.
+        const __m256i symbol =
+            _mm256_or_si256(_mm256_slli_epi16(_mm256_and_si256(run, _mm256_set1_epi8(15)), 4),
+                            category[h]);
+        const __m256i zeros = _mm256_and_si256(run, _mm256_set1_epi8(0x30));
+        const __m256i first = _mm256_add_epi8(category[h], _mm256_add_epi8(zeros, zeros));
+        const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(lows + 32 * h));
+        const __m256i high =
+            _mm256_loadu_si256(reinterpret_cast<const __m256i *>(highs + 32 * h));
+        // Unpacking works within the halves of a register: a holds indices
+        // 0 to 7 and 16 to 23, b 8 to 15 and 24 to 31, and so on.
+        const __m256i a = _mm256_unpacklo_epi8(first, symbol);
+        const __m256i b = _mm256_unpackhi_epi8(first, symbol);
+        const __m256i fa = _mm256_unpacklo_epi8(low, high);
+        const __m256i fb = _mm256_unpackhi_epi8(low, high);
+        const __m256i e0 = _mm256_unpacklo_epi16(a, fa);  // 0-3, 16-19
+        const __m256i e1 = _mm256_unpackhi_epi16(a, fa);  // 4-7, 20-23
+        const __m256i e2 = _mm256_unpacklo_epi16(b, fb);  // 8-11, 24-27
+        const __m256i e3 = _mm256_unpackhi_epi16(b, fb);  // 12-15, 28-31
+        __m256i *to = reinterpret_cast<__m256i *>(entries->entry + 32 * h);
+        _mm256_storeu_si256(to, _mm256_permute2x128_si256(e0, e1, 0x20));
+        _mm256_storeu_si256(to + 1, _mm256_permute2x128_si256(e2, e3, 0x20));
+        _mm256_storeu_si256(to + 2, _mm256_permute2x128_si256(e0, e1, 0x31));
+        _mm256_storeu_si256(to + 3, _mm256_permute2x128_si256(e2, e3, 0x31));
+    }
+    return true;
+}
+#endif
+
+#if defined(__i386__)
 // The codes of a block for the 32-bit AVX2 coder, by hand. Compiled, the
 // loop over the nonzero coefficients keeps its writer's count and pointer
 // and the mask on the stack (i386 has seven registers, six where a function
@@ -247,7 +404,8 @@ static_assert(sizeof(WalkFrame) == 40);
 // edx: category, with the value bits above it (shlx takes the low 5 bits
 // of a count, the category); esi: bits; edi: their count; ebx: packed
 // pointer; ebp: mask.
-#define TRIVJPEG_WALK(LOOK_UP) \
+// The frame pushed, then the DC.
+#define TRIVJPEG_WALK_ENTER \
     "push %%ebp\n\t" \
     "push %%eax\n\t" \
     "pushl 36(%%eax)\n\t" \
@@ -287,7 +445,31 @@ static_assert(sizeof(WalkFrame) == 40);
     "add %%edx, %%edi\n\t" \
     "shlx %%edx, %%esi, %%esi\n\t" \
     "or %%eax, %%esi\n\t" \
+    TRIVJPEG_PACK_WHOLE
+
+// EOB where the block ends in zeros; the loop's stack dropped, the
+// magnitudes' OR stored back in the frame, ebp restored.
+#define TRIVJPEG_WALK_LEAVE \
+    ".Ldone%=:\n\t" \
+    "cmpl $0, 36(%%esp)\n\t" \
+    "je .Lexit%=\n\t" \
+    "mov 4(%%esp), %%eax\n\t" /* EOB */ \
+    "movzwl %c[code](%%eax), %%edx\n\t" \
+    "movzbl %c[length](%%eax), %%eax\n\t" \
+    "add %%eax, %%edi\n\t" \
+    "shlx %%eax, %%esi, %%esi\n\t" \
+    "or %%edx, %%esi\n\t" \
     TRIVJPEG_PACK_WHOLE \
+    ".Lexit%=:\n\t" \
+    "mov 12(%%esp), %%ecx\n\t" \
+    "add $40, %%esp\n\t" \
+    "pop %%eax\n\t" \
+    "mov %%ecx, 12(%%eax)\n\t" \
+    "pop %%ebp\n\t"
+
+// The walk that finds each coefficient's run and symbol itself.
+#define TRIVJPEG_WALK(LOOK_UP) \
+    TRIVJPEG_WALK_ENTER \
     "mov 24(%%esp), %%ebp\n\t" \
     "test %%ebp, %%ebp\n\t" \
     "jnz .Lnext%=\n" \
@@ -364,22 +546,7 @@ static_assert(sizeof(WalkFrame) == 40);
     "shr $5, %%edx\n\t" \
     "or %%edx, %%esi\n\t" \
     "jmp .Lpack%=\n" \
-    ".Ldone%=:\n\t" \
-    "cmpl $0, 36(%%esp)\n\t" \
-    "je .Lexit%=\n\t" \
-    "mov 4(%%esp), %%eax\n\t" /* EOB */ \
-    "movzwl %c[code](%%eax), %%edx\n\t" \
-    "movzbl %c[length](%%eax), %%eax\n\t" \
-    "add %%eax, %%edi\n\t" \
-    "shlx %%eax, %%esi, %%esi\n\t" \
-    "or %%edx, %%esi\n\t" \
-    TRIVJPEG_PACK_WHOLE \
-    ".Lexit%=:\n\t" \
-    "mov 12(%%esp), %%ecx\n\t" \
-    "add $40, %%esp\n\t" \
-    "pop %%eax\n\t" \
-    "mov %%ecx, 12(%%eax)\n\t" \
-    "pop %%ebp\n\t"
+    TRIVJPEG_WALK_LEAVE
 
 // The operands: the writer's bits, count and pointer in esi, edi and ebx,
 // the frame's address in eax; the tables' offsets.
@@ -392,25 +559,101 @@ static_assert(sizeof(WalkFrame) == 40);
       [category] "i"(offsetof(CoefficientBits, category))                              \
     : "ecx", "edx", "memory", "cc"
 
+// The walk over a block's CodeEntries: its run and symbol made already.
+#define TRIVJPEG_WALK_ENTRIES \
+    TRIVJPEG_WALK_ENTER \
+    "mov 24(%%esp), %%ebp\n\t" \
+    "test %%ebp, %%ebp\n\t" \
+    "jnz .Lnext%=\n" \
+    ".Lhalf%=:\n\t" \
+    "mov 20(%%esp), %%ebp\n\t" \
+    "test %%ebp, %%ebp\n\t" \
+    "jz .Ldone%=\n\t" \
+    "movl $0, 20(%%esp)\n\t" \
+    "addl $128, 0(%%esp)\n" /* the high half's entries */ \
+    ".Lnext%=:\n\t" \
+    "tzcnt %%ebp, %%eax\n\t" \
+    "blsr %%ebp, %%ebp\n\t" \
+    "mov 0(%%esp), %%edx\n\t" \
+    "mov (%%edx,%%eax,4), %%edx\n\t" \
+    "test $0xE0, %%dl\n\t" \
+    "jnz .Lzeros%=\n" \
+    ".Lcode%=:\n\t" \
+    "movzbl %%dh, %%ecx\n\t" /* the symbol */ \
+    "movzbl %%dl, %%eax\n\t" /* s */ \
+    "add %%eax, %%edi\n\t" \
+    "mov 4(%%esp), %%eax\n\t" \
+    "add %%ecx, %%eax\n\t" \
+    "movzwl %c[code](%%eax,%%ecx), %%ecx\n\t" \
+    "movzbl %c[length](%%eax), %%eax\n\t" \
+    "add %%eax, %%edi\n\t" \
+    "cmp $32, %%edi\n\t" \
+    "ja .Llong%=\n\t" \
+    "shlx %%eax, %%esi, %%esi\n\t" \
+    "or %%ecx, %%esi\n\t" \
+    "shlx %%edx, %%esi, %%esi\n\t" /* by s, the low 5 bits */ \
+    "shr $16, %%edx\n\t" \
+    "or %%edx, %%esi\n" \
+    ".Lpack%=:\n\t" \
+    TRIVJPEG_PACK_WHOLE \
+    "test %%ebp, %%ebp\n\t" \
+    "jnz .Lnext%=\n\t" \
+    "jmp .Lhalf%=\n" \
+ /* ZRL codes first, counted down in the frame's last index. */ \
+    ".Lzeros%=:\n\t" \
+    "movzbl %%dl, %%ecx\n\t" \
+    "shr $5, %%ecx\n\t" \
+    "mov %%ecx, 16(%%esp)\n\t" \
+    "and $0xFFFFFF1F, %%edx\n" \
+    ".Lzrl%=:\n\t" \
+    "mov 4(%%esp), %%eax\n\t" \
+    "movzwl %c[zrlCode](%%eax), %%ecx\n\t" \
+    "movzbl %c[zrlLength](%%eax), %%eax\n\t" \
+    "add %%eax, %%edi\n\t" \
+    "shlx %%eax, %%esi, %%esi\n\t" \
+    "or %%ecx, %%esi\n\t" \
+    TRIVJPEG_PACK_WHOLE \
+    "decl 16(%%esp)\n\t" \
+    "jnz .Lzrl%=\n\t" \
+    "jmp .Lcode%=\n" \
+    ".Llong%=:\n\t" \
+    "shlx %%eax, %%esi, %%esi\n\t" \
+    "or %%ecx, %%esi\n\t" \
+    "movzbl %%dl, %%ecx\n\t" \
+    "sub %%ecx, %%edi\n\t" \
+    TRIVJPEG_PACK_WHOLE \
+    "add %%ecx, %%edi\n\t" \
+    "shlx %%edx, %%esi, %%esi\n\t" \
+    "shr $16, %%edx\n\t" \
+    "or %%edx, %%esi\n\t" \
+    "jmp .Lpack%=\n" \
+    TRIVJPEG_WALK_LEAVE
+
+// (No target attribute on these: each is inlined into the generic body,
+// which is inlined into CodeBlockAvx2 only.)
+__attribute__((always_inline)) inline WalkFrame MakeWalkFrame(const ComponentSpec *component,
+                                                              const void *coefficients,
+                                                              int32_t difference,
+                                                              uint64_t nonzero) {
+    return {coefficients,
+            component->acTable,
+            ZigZagOrder,
+            0,
+            0,
+            static_cast<uint32_t>(nonzero >> 32),
+            static_cast<uint32_t>(nonzero),
+            component->dcTable,
+            difference,
+            static_cast<uint32_t>(nonzero >> 63) ^ 1};
+}
 struct AsmWalkAvx2 {
-    // (No target attribute: it is inlined into the generic body, which is
-    // inlined into CodeBlockAvx2 only.)
     template <bool kTabled, class Writer>
     __attribute__((always_inline)) static inline uint32_t Run(Writer *w,
                                                               const ComponentSpec *component,
                                                               const void *coefficients,
                                                               int32_t difference,
                                                               uint64_t nonzero) {
-        WalkFrame frame{coefficients,
-                        component->acTable,
-                        ZigZagOrder,
-                        0,
-                        0,
-                        static_cast<uint32_t>(nonzero >> 32),
-                        static_cast<uint32_t>(nonzero),
-                        component->dcTable,
-                        difference,
-                        static_cast<uint32_t>(nonzero >> 63) ^ 1};
+        WalkFrame frame = MakeWalkFrame(component, coefficients, difference, nonzero);
         WalkFrame *f = &frame;
         if constexpr (kTabled) {
             asm volatile(TRIVJPEG_WALK(TRIVJPEG_LOOK_UP_CATEGORY) TRIVJPEG_WALK_OPERANDS);
@@ -418,6 +661,19 @@ struct AsmWalkAvx2 {
             asm volatile(TRIVJPEG_WALK(TRIVJPEG_CATEGORISE) TRIVJPEG_WALK_OPERANDS);
         }
         return frame.magnitudes;
+    }
+};
+struct EntriesWalkAvx2 {
+    template <bool, class Writer>
+    __attribute__((always_inline)) static inline uint32_t Run(Writer *w,
+                                                              const ComponentSpec *component,
+                                                              const void *entries,
+                                                              int32_t difference,
+                                                              uint64_t nonzero) {
+        WalkFrame frame = MakeWalkFrame(component, entries, difference, nonzero);
+        WalkFrame *f = &frame;
+        asm volatile(TRIVJPEG_WALK_ENTRIES TRIVJPEG_WALK_OPERANDS);
+        return 0;
     }
 };
 using WalkAvx2 = AsmWalkAvx2;
@@ -430,8 +686,10 @@ alignas(32) inline constexpr uint8_t kIota32[32] = {0,  1,  2,  3,  4,  5,  6,  
 // of 32 blended over the bytes that lay there, or counted (size mode) by
 // the 0xFF bytes among them: most blocks, without the word loop's steps
 // (4 bytes each in a 32-bit build) or a call. By hand, for the generic
-// body it is inlined into has no vector target. Longer blocks, or a 0xFF
-// to stuff, go to MovePackedAvx2.
+// body it is inlined into has no vector target; it ends with vzeroupper,
+// for the compiler does not know that it leaves the upper halves in use
+// (the SSE code after it would pay for them). Longer blocks, or a 0xFF to
+// stuff, go to MovePackedAvx2.
 template <bool kStore>
 __attribute__((always_inline)) inline void MoveShortAvx2(ByteStream *out, const uint8_t *packed,
                                                         uint32_t n) {
@@ -450,11 +708,13 @@ __attribute__((always_inline)) inline void MoveShortAvx2(ByteStream *out, const 
                 "vmovdqu (%[to]), %%ymm2\n\t"
                 "vpblendvb %%ymm1, %%ymm0, %%ymm2, %%ymm0\n\t"
                 "vmovdqu %%ymm0, (%[to])\n"
-                "1:"
+                "1:\n\t"
+                "vzeroupper"
                 : [marks] "=&r"(marks)
                 : [packed] "r"(packed), [to] "r"(out->buffer + out->position), [n] "r"(n),
                   [iota] "m"(kIota32)
-                : "xmm0", "xmm1", "xmm2", "memory", "cc");
+                : "xmm0", "xmm1", "xmm2", "xmm3", "xmm4", "xmm5", "xmm6", "xmm7", "memory",
+                  "cc");
             if (marks == 0) {
                 out->position += n;
                 return;
@@ -465,10 +725,12 @@ __attribute__((always_inline)) inline void MoveShortAvx2(ByteStream *out, const 
                 "vpcmpeqb %%ymm0, %%ymm1, %%ymm1\n\t"
                 "vpmovmskb %%ymm1, %[marks]\n\t"
                 "bzhi %[n], %[marks], %[marks]\n\t"
-                "popcnt %[marks], %[marks]"
+                "popcnt %[marks], %[marks]\n\t"
+                "vzeroupper"
                 : [marks] "=&r"(marks)
                 : [packed] "r"(packed), [n] "r"(n)
-                : "xmm0", "xmm1", "memory", "cc");
+                : "xmm0", "xmm1", "xmm2", "xmm3", "xmm4", "xmm5", "xmm6", "xmm7", "memory",
+                  "cc");
             out->position += n + marks;
             if (out->size < out->position) out->size = out->position;
             return;
@@ -487,6 +749,8 @@ constexpr PackedMover kMoverAvx2 = MovePackedAvx2<kStore>;
 // Below this many nonzero coefficients, categorising them one by one is
 // cheaper than all 64 at once.
 constexpr int kTableFrom = 12;
+// From this many, a 32-bit build makes their runs and symbols at once too.
+[[maybe_unused]] constexpr int kEntriesFrom = 20;
 
 // The same code at the AVX2 level: shifts by a register count without the
 // count register (shlx), tzcnt, bzhi, and the categories of busy blocks from
@@ -496,10 +760,25 @@ TRIVJPEG_AVX2 __attribute__((always_inline)) inline int32_t CodeBlockDirectAvx2(
     ByteStream *out, ComponentSpec *component, const int16_t *block, int32_t difference,
     uint64_t nonzero) {
     if (std::popcount(nonzero) >= kTableFrom) {
+#if defined(__i386__)
+        if (std::popcount(nonzero) >= kEntriesFrom) {
+            CodeEntries entries;
+            uint8_t scratch[192];
+            if (!MakeEntriesAvx2(block, &entries, scratch)) return 0;
+            return CodeBlockWalked<BusyWriter<kStore, kMoverAvx2<kStore>>, true, EntriesWalkAvx2>(
+                out, component, &entries, difference, nonzero);
+        }
+#endif
         CoefficientBits bits;
         if (!CategoriseAvx2(block, &bits)) return 0;
-        return CodeBlockDirectBody<BusyWriter<kStore, kMoverAvx2<kStore>>, true, WalkAvx2>(
-            out, component, block, difference, nonzero, &bits);
+        using Writer = BusyWriter<kStore, kMoverAvx2<kStore>>;
+        if constexpr (std::is_same_v<WalkAvx2, OwnWalk>) {
+            return CodeBlockDirectBody<Writer, true>(out, component, block, difference, nonzero,
+                                                     &bits);
+        } else {
+            return CodeBlockWalked<Writer, true, WalkAvx2>(out, component, &bits, difference,
+                                                           nonzero);
+        }
     }
     if constexpr (sizeof(void *) == 4) {
         return CodeBlockDirect<kStore, WalkAvx2, kMoverAvx2<kStore>>(out, component, block,
