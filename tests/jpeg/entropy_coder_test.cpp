@@ -59,6 +59,15 @@ std::vector<std::vector<int16_t>> TestBlocks() {
         b[ZigZagOrder[k]] = -300;
         blocks.push_back(b);
     }
+    for (int run : {16, 31, 32, 40}) {  // the same inside busy blocks
+        std::vector<int16_t> b(64, 0);
+        const int before = (63 - run) / 2;
+        for (int k = 1; k < 64; ++k) {
+            if (k <= before || k > before + run)
+                b[ZigZagOrder[k]] = static_cast<int16_t>(k % 2 ? 1 : -9);
+        }
+        blocks.push_back(b);
+    }
     std::vector<int16_t> alternating(64);
     for (int i = 0; i < 64; ++i) alternating[i] = static_cast<int16_t>(i % 2 ? 1020 : -1020);
     blocks.push_back(alternating);
@@ -245,8 +254,8 @@ TEST(BlockCoder, BlocksTheTablesCannotCodeFailInsideTheirBuffers) {
         for (const Forged &f : forged) {
             // Direct, at exactly the reserve; staged, with room to spare for
             // a valid block; counted.
-            for (auto [room, fill] : {std::pair{kDirectRoom, 3}, {200u, 3}, {0u, 3},
-                                      {kDirectRoom, 0}, {0u, 0}}) {
+            for (auto [room, fill] :
+                 {std::pair{kDirectRoom, 3}, {200u, 3}, {0u, 3}, {kDirectRoom, 0}, {0u, 0}}) {
                 SCOPED_TRACE(testing::Message() << jpegtest::SimdLevelName(level) << ", " << f.what
                                                 << ", room " << room << ", among " << fill);
                 std::vector<int16_t> block(64, static_cast<int16_t>(fill));
@@ -361,8 +370,8 @@ TEST(BlockCoder, EveryChosenCoderCodesAlike) {
         if (!jpegtest::SimdLevelAvailable(level)) continue;
         const BlockCoder coder = ChooseStages(level, 24, 0, Sub2x2).blockCoder;
         for (bool longCodes : {false, true}) {
-            SCOPED_TRACE(testing::Message() << jpegtest::SimdLevelName(level)
-                                            << (longCodes ? ", long codes" : ""));
+            SCOPED_TRACE(testing::Message()
+                         << jpegtest::SimdLevelName(level) << (longCodes ? ", long codes" : ""));
             for (uint32_t pending : {0u, 1u, 3u, 6u, 7u}) {
                 const Coded plain = CodeAll(blocks, CodeBlock, true, pending, 0, 4096, longCodes);
                 ExpectSame(CodeAll(blocks, coder, true, pending, 0, 4096, longCodes), plain);

@@ -554,8 +554,8 @@ __attribute__((always_inline)) inline int32_t CodeBlockDirect(ByteStream *out,
     // In a 32-bit build both kinds take the same writer: one body.
     if (std::is_same_v<BusyWriter<kStore>, SparseWriter<kStore>> || Busy(nonzero)) {
         if constexpr (std::is_same_v<Walk, OwnWalk>) {
-            return CodeBlockDirectBody<BusyWriter<kStore, kMove>>(out, component, block,
-                                                                  difference, nonzero);
+            return CodeBlockDirectBody<BusyWriter<kStore, kMove>>(out, component, block, difference,
+                                                                  nonzero);
         } else {
             return CodeBlockWalked<BusyWriter<kStore, kMove>, false, Walk>(out, component, block,
                                                                            difference, nonzero);

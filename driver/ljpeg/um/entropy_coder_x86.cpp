@@ -178,12 +178,12 @@ TRIVJPEG_AVX2 void MovePackedAvx2(ByteStream *out, const uint8_t *packed, uint32
 }
 
 #if defined(__i386__)
-// A busy block's coefficients as the 32-bit coder's entries walk takes them,
-// made for the whole block at once in vector registers: for each zig-zag
-// index, the category s (bits 0 to 4), the number of ZRL codes that go
-// first (bits 5 to 7: 16 zeros or more before the coefficient), the symbol
-// (bits 8 to 15) and the value bits (16 to 31). Only the entries of nonzero
-// coefficients are read.
+// A dense block's coefficients for the 32-bit coder, made for the whole
+// block at once in vector registers (the first step to its CodeWords): for
+// each zig-zag index, the category s (bits 0 to 4), the number of ZRL codes
+// that go first (bits 5 to 7: 16 zeros or more before the coefficient), the
+// symbol (bits 8 to 15) and the value bits (16 to 31). Only the entries of
+// nonzero coefficients are used.
 struct CodeEntries {
     uint32_t entry[64];
 };
@@ -231,8 +231,8 @@ TRIVJPEG_AVX2 __attribute__((noinline)) bool CategoriesAndFieldsAvx2(const int16
             // The DC, lane 0, is coded apart: neither checked nor coded
             // here (category 0).
             if (i + j == 0) {
-                m = _mm256_and_si256(m, _mm256_setr_epi16(0, -1, -1, -1, -1, -1, -1, -1, -1, -1,
-                                                          -1, -1, -1, -1, -1, -1));
+                m = _mm256_and_si256(m, _mm256_setr_epi16(0, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
+                                                          -1, -1, -1, -1, -1));
             }
             magnitudes = _mm256_or_si256(magnitudes, m);
             // Categories as in CategoriseAvx2: the float exponent of m.
@@ -240,8 +240,8 @@ TRIVJPEG_AVX2 __attribute__((noinline)) bool CategoriesAndFieldsAvx2(const int16
             __m256i e1 = _mm256_cvtepu16_epi32(_mm256_extracti128_si256(m, 1));
             e0 = _mm256_srli_epi32(_mm256_castps_si256(_mm256_cvtepi32_ps(e0)), 23);
             e1 = _mm256_srli_epi32(_mm256_castps_si256(_mm256_cvtepi32_ps(e1)), 23);
-            c[j] = _mm256_subs_epu16(
-                _mm256_permute4x64_epi64(_mm256_packus_epi32(e0, e1), 0xD8), bias);
+            c[j] = _mm256_subs_epu16(_mm256_permute4x64_epi64(_mm256_packus_epi32(e0, e1), 0xD8),
+                                     bias);
             // Value bits: y, or y - 1 for negative y, cut to the bits of m.
             __m256i below = _mm256_or_si256(m, _mm256_srli_epi16(m, 1));
             below = _mm256_or_si256(below, _mm256_srli_epi16(below, 2));
@@ -273,7 +273,7 @@ TRIVJPEG_AVX2 __attribute__((noinline)) bool CategoriesAndFieldsAvx2(const int16
 // the entries are made from.
 TRIVJPEG_AVX2 bool MakeEntriesAvx2(const int16_t *block, CodeEntries *entries, uint8_t *scratch) {
     const uint8_t *const categories = scratch, *const lows = scratch + 64,
-                        *const highs = scratch + 128;
+                         *const highs = scratch + 128;
     if (!CategoriesAndFieldsAvx2(block, scratch)) return false;
     const __m256i category[2] = {
         _mm256_loadu_si256(reinterpret_cast<const __m256i *>(categories)),
@@ -282,9 +282,9 @@ TRIVJPEG_AVX2 bool MakeEntriesAvx2(const int16_t *block, CodeEntries *entries, u
     // The index of the nonzero coefficient before each (the DC's, 0, where
     // none is): the index where nonzero, else 0, carried forward by a
     // running maximum, then taken one place on.
-    const __m256i iota = _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15,
-                                          16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29,
-                                          30, 31);
+    const __m256i iota =
+        _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20,
+                         21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31);
     __m256i last[2];
     for (int h = 0; h < 2; ++h) {
         const __m256i index = _mm256_add_epi8(iota, _mm256_set1_epi8(static_cast<char>(32 * h)));
@@ -302,18 +302,15 @@ TRIVJPEG_AVX2 bool MakeEntriesAvx2(const int16_t *block, CodeEntries *entries, u
         _mm256_alignr_epi8(last[1], _mm256_permute2x128_si256(last[1], last[0], 0x03), 15)};
     for (int h = 0; h < 2; ++h) {
         const __m256i index = _mm256_add_epi8(iota, _mm256_set1_epi8(static_cast<char>(32 * h)));
-        const __m256i run =
-            _mm256_sub_epi8(_mm256_sub_epi8(index, before[h]), _mm256_set1_epi8(1));
+        const __m256i run = _mm256_sub_epi8(_mm256_sub_epi8(index, before[h]), _mm256_set1_epi8(1));
         // The symbol, (run mod 16) x 16 + s (at most 0xFA: inside the
         // table); the category with (run / 16) x 32 added, the ZRL codes.
-        const __m256i symbol =
-            _mm256_or_si256(_mm256_slli_epi16(_mm256_and_si256(run, _mm256_set1_epi8(15)), 4),
-                            category[h]);
+        const __m256i symbol = _mm256_or_si256(
+            _mm256_slli_epi16(_mm256_and_si256(run, _mm256_set1_epi8(15)), 4), category[h]);
         const __m256i zeros = _mm256_and_si256(run, _mm256_set1_epi8(0x30));
         const __m256i first = _mm256_add_epi8(category[h], _mm256_add_epi8(zeros, zeros));
         const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(lows + 32 * h));
-        const __m256i high =
-            _mm256_loadu_si256(reinterpret_cast<const __m256i *>(highs + 32 * h));
+        const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(highs + 32 * h));
         // Unpacking works within the halves of a register: a holds indices
         // 0 to 7 and 16 to 23, b 8 to 15 and 24 to 31, and so on.
         const __m256i a = _mm256_unpacklo_epi8(first, symbol);
@@ -332,6 +329,42 @@ TRIVJPEG_AVX2 bool MakeEntriesAvx2(const int16_t *block, CodeEntries *entries, u
     }
     return true;
 }
+
+// The code word and length of each entry's symbol, found by gathers, with
+// its value bits: for each zig-zag index, the bits to append (code, then
+// value bits) and, in the next word, their number with the number of ZRL
+// codes that go first times 256. `entries` may lie in the second half of
+// `words` (each group of entries is read before its words are stored over
+// it). Valid blocks only: their symbols stay at 0xFA or below, so every
+// gather reads inside the table.
+struct CodeWords {
+    uint32_t word[2 * 64];
+};
+TRIVJPEG_AVX2 void MakeCodeWordsAvx2(const CodeEntries *entries, const HuffmanCodeTable *ac,
+                                     CodeWords *words) {
+    const int *const code = reinterpret_cast<const int *>(ac->code);
+    const int *const length = reinterpret_cast<const int *>(ac->codeLength);
+    for (int j = 0; j < 8; ++j) {
+        const __m256i e =
+            _mm256_loadu_si256(reinterpret_cast<const __m256i *>(entries->entry + 8 * j));
+        const __m256i symbol = _mm256_and_si256(_mm256_srli_epi32(e, 8), _mm256_set1_epi32(0xFF));
+        const __m256i s = _mm256_and_si256(e, _mm256_set1_epi32(31));
+        const __m256i zeros = _mm256_and_si256(_mm256_slli_epi32(e, 3), _mm256_set1_epi32(0x700));
+        const __m256i c =
+            _mm256_and_si256(_mm256_i32gather_epi32(code, symbol, 2), _mm256_set1_epi32(0xFFFF));
+        const __m256i l =
+            _mm256_and_si256(_mm256_i32gather_epi32(length, symbol, 1), _mm256_set1_epi32(0xFF));
+        const __m256i word = _mm256_or_si256(_mm256_sllv_epi32(c, s), _mm256_srli_epi32(e, 16));
+        const __m256i n = _mm256_or_si256(_mm256_add_epi32(l, s), zeros);
+        // Unpacking works within the halves of a register: indices 0, 1, 4
+        // and 5, then 2, 3, 6 and 7.
+        const __m256i low = _mm256_unpacklo_epi32(word, n);
+        const __m256i high = _mm256_unpackhi_epi32(word, n);
+        __m256i *to = reinterpret_cast<__m256i *>(words->word + 16 * j);
+        _mm256_storeu_si256(to, _mm256_permute2x128_si256(low, high, 0x20));
+        _mm256_storeu_si256(to + 1, _mm256_permute2x128_si256(low, high, 0x31));
+    }
+}
 #endif
 
 #if defined(__i386__)
@@ -341,17 +374,19 @@ TRIVJPEG_AVX2 bool MakeEntriesAvx2(const int16_t *block, CodeEntries *entries, u
 // realigns its stack for vector spills), some 60 instructions a
 // coefficient; here the seven hold the bits, their count, the packed
 // pointer, the mask and three temporaries (ebp saved and restored around
-// the loop), and the rest sits on the loop's own stack: about 45. Each code
-// is appended as the narrow packed writer appends it, its whole bytes
-// packed at once, so the bytes are the same. Needs BMI1 and BMI2 (tzcnt,
-// blsr, bzhi, shlx): AVX2 callers only.
+// the loop), and the rest sits on the loop's own stack: about 45 where the
+// loop finds each category itself, 43 where CoefficientBits hold them, 20
+// where CodeWords hold each code ready. Each code is appended as the narrow
+// packed writer appends it, its whole bytes packed at once, so the bytes
+// are the same. Needs BMI1 and BMI2 (tzcnt, blsr, bzhi, shlx): AVX2
+// callers only.
 //
 // The frame, pushed as the loop's stack (from esp): the coefficients (the
-// block, or its CoefficientBits), the AC table, the zig-zag order (32 on in
-// the high half), the magnitudes' OR, the last index coded (relative to
-// the half), the high half's mask (0 once taken), the low half's, the DC
-// table, the DC difference and whether the block ends in zeros; then the
-// frame's address and ebp.
+// block, its CoefficientBits or its CodeWords), the AC table, the zig-zag
+// order (32 on in the high half), the magnitudes' OR, the last index coded
+// (relative to the half), the high half's mask (0 once taken), the low
+// half's, the DC table, the DC difference and whether the block ends in
+// zeros; then the frame's address and ebp.
 struct WalkFrame {
     const void *coefficients;
     const HuffmanCodeTable *ac;
@@ -366,6 +401,7 @@ struct WalkFrame {
 };
 static_assert(sizeof(WalkFrame) == 40);
 
+// clang-format off
 // The whole bytes of the count (edi) bits pending in esi packed by one
 // store at ebx, left-aligned; ebx moves on past them, 7 bits or fewer stay.
 #define TRIVJPEG_PACK_WHOLE     \
@@ -559,8 +595,11 @@ static_assert(sizeof(WalkFrame) == 40);
       [category] "i"(offsetof(CoefficientBits, category))                              \
     : "ecx", "edx", "memory", "cc"
 
-// The walk over a block's CodeEntries: its run and symbol made already.
-#define TRIVJPEG_WALK_ENTRIES \
+// The walk over a block's CodeWords: 20 instructions a coefficient. A code
+// with ZRL codes first (its length 256 or more) and one that does not fit
+// (more than 32 bits with those pending: appended in two parts, the top
+// bits, then the low 16) both leave the loop at the count's compare.
+#define TRIVJPEG_WALK_CODES \
     TRIVJPEG_WALK_ENTER \
     "mov 24(%%esp), %%ebp\n\t" \
     "test %%ebp, %%ebp\n\t" \
@@ -570,41 +609,49 @@ static_assert(sizeof(WalkFrame) == 40);
     "test %%ebp, %%ebp\n\t" \
     "jz .Ldone%=\n\t" \
     "movl $0, 20(%%esp)\n\t" \
-    "addl $128, 0(%%esp)\n" /* the high half's entries */ \
+    "addl $256, 0(%%esp)\n" /* the high half's words */ \
     ".Lnext%=:\n\t" \
     "tzcnt %%ebp, %%eax\n\t" \
     "blsr %%ebp, %%ebp\n\t" \
     "mov 0(%%esp), %%edx\n\t" \
-    "mov (%%edx,%%eax,4), %%edx\n\t" \
-    "test $0xE0, %%dl\n\t" \
-    "jnz .Lzeros%=\n" \
+    "mov 4(%%edx,%%eax,8), %%ecx\n\t" \
+    "mov (%%edx,%%eax,8), %%edx\n" \
     ".Lcode%=:\n\t" \
-    "movzbl %%dh, %%ecx\n\t" /* the symbol */ \
-    "movzbl %%dl, %%eax\n\t" /* s */ \
-    "add %%eax, %%edi\n\t" \
-    "mov 4(%%esp), %%eax\n\t" \
-    "add %%ecx, %%eax\n\t" \
-    "movzwl %c[code](%%eax,%%ecx), %%ecx\n\t" \
-    "movzbl %c[length](%%eax), %%eax\n\t" \
-    "add %%eax, %%edi\n\t" \
+    "add %%ecx, %%edi\n\t" \
     "cmp $32, %%edi\n\t" \
     "ja .Llong%=\n\t" \
-    "shlx %%eax, %%esi, %%esi\n\t" \
-    "or %%ecx, %%esi\n\t" \
-    "shlx %%edx, %%esi, %%esi\n\t" /* by s, the low 5 bits */ \
-    "shr $16, %%edx\n\t" \
+    "shlx %%ecx, %%esi, %%esi\n\t" \
     "or %%edx, %%esi\n" \
     ".Lpack%=:\n\t" \
     TRIVJPEG_PACK_WHOLE \
     "test %%ebp, %%ebp\n\t" \
     "jnz .Lnext%=\n\t" \
     "jmp .Lhalf%=\n" \
- /* ZRL codes first, counted down in the frame's last index. */ \
+    ".Llong%=:\n\t" \
+    "sub %%ecx, %%edi\n\t" \
+    "cmp $255, %%ecx\n\t" \
+    "ja .Lzeros%=\n\t" \
+    "sub $16, %%ecx\n\t" \
+    "add %%ecx, %%edi\n\t" \
+    "shlx %%ecx, %%esi, %%esi\n\t" \
+    "mov %%edx, %%eax\n\t" \
+    "shr $16, %%eax\n\t" \
+    "or %%eax, %%esi\n\t" \
+    TRIVJPEG_PACK_WHOLE \
+    "add $16, %%edi\n\t" \
+    "shl $16, %%esi\n\t" \
+    "movzwl %%dx, %%edx\n\t" \
+    "or %%edx, %%esi\n\t" \
+    "jmp .Lpack%=\n" \
+ /* ZRL codes first, counted down in the frame's last index; the length */ \
+ /* and word wait in its magnitudes and DC table, both done with. */ \
     ".Lzeros%=:\n\t" \
-    "movzbl %%dl, %%ecx\n\t" \
-    "shr $5, %%ecx\n\t" \
-    "mov %%ecx, 16(%%esp)\n\t" \
-    "and $0xFFFFFF1F, %%edx\n" \
+    "mov %%ecx, %%eax\n\t" \
+    "shr $8, %%eax\n\t" \
+    "mov %%eax, 16(%%esp)\n\t" \
+    "movzbl %%cl, %%ecx\n\t" \
+    "mov %%ecx, 12(%%esp)\n\t" \
+    "mov %%edx, 28(%%esp)\n" \
     ".Lzrl%=:\n\t" \
     "mov 4(%%esp), %%eax\n\t" \
     "movzwl %c[zrlCode](%%eax), %%ecx\n\t" \
@@ -615,19 +662,12 @@ static_assert(sizeof(WalkFrame) == 40);
     TRIVJPEG_PACK_WHOLE \
     "decl 16(%%esp)\n\t" \
     "jnz .Lzrl%=\n\t" \
+    "mov 12(%%esp), %%ecx\n\t" \
+    "mov 28(%%esp), %%edx\n\t" \
     "jmp .Lcode%=\n" \
-    ".Llong%=:\n\t" \
-    "shlx %%eax, %%esi, %%esi\n\t" \
-    "or %%ecx, %%esi\n\t" \
-    "movzbl %%dl, %%ecx\n\t" \
-    "sub %%ecx, %%edi\n\t" \
-    TRIVJPEG_PACK_WHOLE \
-    "add %%ecx, %%edi\n\t" \
-    "shlx %%edx, %%esi, %%esi\n\t" \
-    "shr $16, %%edx\n\t" \
-    "or %%edx, %%esi\n\t" \
-    "jmp .Lpack%=\n" \
     TRIVJPEG_WALK_LEAVE
+
+// clang-format on
 
 // (No target attribute on these: each is inlined into the generic body,
 // which is inlined into CodeBlockAvx2 only.)
@@ -663,16 +703,15 @@ struct AsmWalkAvx2 {
         return frame.magnitudes;
     }
 };
-struct EntriesWalkAvx2 {
+struct CodesWalkAvx2 {
     template <bool, class Writer>
     __attribute__((always_inline)) static inline uint32_t Run(Writer *w,
                                                               const ComponentSpec *component,
-                                                              const void *entries,
-                                                              int32_t difference,
+                                                              const void *words, int32_t difference,
                                                               uint64_t nonzero) {
-        WalkFrame frame = MakeWalkFrame(component, entries, difference, nonzero);
+        WalkFrame frame = MakeWalkFrame(component, words, difference, nonzero);
         WalkFrame *f = &frame;
-        asm volatile(TRIVJPEG_WALK_ENTRIES TRIVJPEG_WALK_OPERANDS);
+        asm volatile(TRIVJPEG_WALK_CODES TRIVJPEG_WALK_OPERANDS);
         return 0;
     }
 };
@@ -692,7 +731,7 @@ alignas(32) inline constexpr uint8_t kIota32[32] = {0,  1,  2,  3,  4,  5,  6,  
 // stuff, go to MovePackedAvx2.
 template <bool kStore>
 __attribute__((always_inline)) inline void MoveShortAvx2(ByteStream *out, const uint8_t *packed,
-                                                        uint32_t n) {
+                                                         uint32_t n) {
     if (n <= 32) {
         uint32_t marks;
         if (kStore) {
@@ -713,8 +752,7 @@ __attribute__((always_inline)) inline void MoveShortAvx2(ByteStream *out, const 
                 : [marks] "=&r"(marks)
                 : [packed] "r"(packed), [to] "r"(out->buffer + out->position), [n] "r"(n),
                   [iota] "m"(kIota32)
-                : "xmm0", "xmm1", "xmm2", "xmm3", "xmm4", "xmm5", "xmm6", "xmm7", "memory",
-                  "cc");
+                : "xmm0", "xmm1", "xmm2", "xmm3", "xmm4", "xmm5", "xmm6", "xmm7", "memory", "cc");
             if (marks == 0) {
                 out->position += n;
                 return;
@@ -729,8 +767,7 @@ __attribute__((always_inline)) inline void MoveShortAvx2(ByteStream *out, const 
                 "vzeroupper"
                 : [marks] "=&r"(marks)
                 : [packed] "r"(packed), [n] "r"(n)
-                : "xmm0", "xmm1", "xmm2", "xmm3", "xmm4", "xmm5", "xmm6", "xmm7", "memory",
-                  "cc");
+                : "xmm0", "xmm1", "xmm2", "xmm3", "xmm4", "xmm5", "xmm6", "xmm7", "memory", "cc");
             out->position += n + marks;
             if (out->size < out->position) out->size = out->position;
             return;
@@ -749,8 +786,28 @@ constexpr PackedMover kMoverAvx2 = MovePackedAvx2<kStore>;
 // Below this many nonzero coefficients, categorising them one by one is
 // cheaper than all 64 at once.
 constexpr int kTableFrom = 12;
-// From this many, a 32-bit build makes their runs and symbols at once too.
-[[maybe_unused]] constexpr int kEntriesFrom = 20;
+// From this many, a 32-bit build makes their code words at once too.
+[[maybe_unused]] constexpr int kWordsFrom = 20;
+
+#if defined(__i386__)
+// A 32-bit build's dense blocks: their code words, lengths and ZRL codes
+// made for the whole block at once, then the codes walk. (Inlined: a call
+// of its own costs more than it saves the other paths.)
+template <bool kStore>
+TRIVJPEG_AVX2 __attribute__((always_inline)) inline int32_t CodeDenseBlockAvx2(
+    ByteStream *out, ComponentSpec *component, const int16_t *block, int32_t difference,
+    uint64_t nonzero) {
+    // The words over the entries over the scratch.
+    alignas(32) uint8_t buffer[sizeof(CodeWords)];
+    static_assert(sizeof(CodeEntries) + 192 <= sizeof(CodeWords));
+    CodeEntries *entries = reinterpret_cast<CodeEntries *>(buffer + sizeof(CodeEntries));
+    CodeWords *words = reinterpret_cast<CodeWords *>(buffer);
+    if (!MakeEntriesAvx2(block, entries, buffer)) return 0;
+    MakeCodeWordsAvx2(entries, component->acTable, words);
+    return CodeBlockWalked<BusyWriter<kStore, kMoverAvx2<kStore>>, true, CodesWalkAvx2>(
+        out, component, words, difference, nonzero);
+}
+#endif
 
 // The same code at the AVX2 level: shifts by a register count without the
 // count register (shlx), tzcnt, bzhi, and the categories of busy blocks from
@@ -761,12 +818,8 @@ TRIVJPEG_AVX2 __attribute__((always_inline)) inline int32_t CodeBlockDirectAvx2(
     uint64_t nonzero) {
     if (std::popcount(nonzero) >= kTableFrom) {
 #if defined(__i386__)
-        if (std::popcount(nonzero) >= kEntriesFrom) {
-            CodeEntries entries;
-            uint8_t scratch[192];
-            if (!MakeEntriesAvx2(block, &entries, scratch)) return 0;
-            return CodeBlockWalked<BusyWriter<kStore, kMoverAvx2<kStore>>, true, EntriesWalkAvx2>(
-                out, component, &entries, difference, nonzero);
+        if (std::popcount(nonzero) >= kWordsFrom) {
+            return CodeDenseBlockAvx2<kStore>(out, component, block, difference, nonzero);
         }
 #endif
         CoefficientBits bits;
