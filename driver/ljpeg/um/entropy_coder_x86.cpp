@@ -178,12 +178,12 @@ TRIVJPEG_AVX2 void MovePackedAvx2(ByteStream *out, const uint8_t *packed, uint32
 }
 
 #if defined(__i386__)
-// A dense block's coefficients for the 32-bit coder, made for the whole
-// block at once in vector registers (the first step to its CodeWords): for
-// each zig-zag index, the category s (bits 0 to 4), the number of ZRL codes
-// that go first (bits 5 to 7: 16 zeros or more before the coefficient), the
+// A dense block's coefficients as the 32-bit coder's entries walk takes
+// them, made for the whole block at once in vector registers: for each
+// zig-zag index, the category s (bits 0 to 4), the number of ZRL codes that
+// go first (bits 5 to 7: 16 zeros or more before the coefficient), the
 // symbol (bits 8 to 15) and the value bits (16 to 31). Only the entries of
-// nonzero coefficients are used.
+// nonzero coefficients are read.
 struct CodeEntries {
     uint32_t entry[64];
 };
@@ -330,41 +330,6 @@ TRIVJPEG_AVX2 bool MakeEntriesAvx2(const int16_t *block, CodeEntries *entries, u
     return true;
 }
 
-// The code word and length of each entry's symbol, found by gathers, with
-// its value bits: for each zig-zag index, the bits to append (code, then
-// value bits) and, in the next word, their number with the number of ZRL
-// codes that go first times 256. `entries` may lie in the second half of
-// `words` (each group of entries is read before its words are stored over
-// it). Valid blocks only: their symbols stay at 0xFA or below, so every
-// gather reads inside the table.
-struct CodeWords {
-    uint32_t word[2 * 64];
-};
-TRIVJPEG_AVX2 void MakeCodeWordsAvx2(const CodeEntries *entries, const HuffmanCodeTable *ac,
-                                     CodeWords *words) {
-    const int *const code = reinterpret_cast<const int *>(ac->code);
-    const int *const length = reinterpret_cast<const int *>(ac->codeLength);
-    for (int j = 0; j < 8; ++j) {
-        const __m256i e =
-            _mm256_loadu_si256(reinterpret_cast<const __m256i *>(entries->entry + 8 * j));
-        const __m256i symbol = _mm256_and_si256(_mm256_srli_epi32(e, 8), _mm256_set1_epi32(0xFF));
-        const __m256i s = _mm256_and_si256(e, _mm256_set1_epi32(31));
-        const __m256i zeros = _mm256_and_si256(_mm256_slli_epi32(e, 3), _mm256_set1_epi32(0x700));
-        const __m256i c =
-            _mm256_and_si256(_mm256_i32gather_epi32(code, symbol, 2), _mm256_set1_epi32(0xFFFF));
-        const __m256i l =
-            _mm256_and_si256(_mm256_i32gather_epi32(length, symbol, 1), _mm256_set1_epi32(0xFF));
-        const __m256i word = _mm256_or_si256(_mm256_sllv_epi32(c, s), _mm256_srli_epi32(e, 16));
-        const __m256i n = _mm256_or_si256(_mm256_add_epi32(l, s), zeros);
-        // Unpacking works within the halves of a register: indices 0, 1, 4
-        // and 5, then 2, 3, 6 and 7.
-        const __m256i low = _mm256_unpacklo_epi32(word, n);
-        const __m256i high = _mm256_unpackhi_epi32(word, n);
-        __m256i *to = reinterpret_cast<__m256i *>(words->word + 16 * j);
-        _mm256_storeu_si256(to, _mm256_permute2x128_si256(low, high, 0x20));
-        _mm256_storeu_si256(to + 1, _mm256_permute2x128_si256(low, high, 0x31));
-    }
-}
 #endif
 
 #if defined(__i386__)
@@ -375,14 +340,14 @@ TRIVJPEG_AVX2 void MakeCodeWordsAvx2(const CodeEntries *entries, const HuffmanCo
 // coefficient; here the seven hold the bits, their count, the packed
 // pointer, the mask and three temporaries (ebp saved and restored around
 // the loop), and the rest sits on the loop's own stack: about 45 where the
-// loop finds each category itself, 43 where CoefficientBits hold them, 20
-// where CodeWords hold each code ready. Each code is appended as the narrow
+// loop finds each category itself, 43 where CoefficientBits hold them, 28
+// where CodeEntries hold each run and symbol too. Each code is appended as the narrow
 // packed writer appends it, its whole bytes packed at once, so the bytes
 // are the same. Needs BMI1 and BMI2 (tzcnt, blsr, bzhi, shlx): AVX2
 // callers only.
 //
 // The frame, pushed as the loop's stack (from esp): the coefficients (the
-// block, its CoefficientBits or its CodeWords), the AC table, the zig-zag
+// block, its CoefficientBits or its CodeEntries), the AC table, the zig-zag
 // order (32 on in the high half), the magnitudes' OR, the last index coded
 // (relative to the half), the high half's mask (0 once taken), the low
 // half's, the DC table, the DC difference and whether the block ends in
@@ -595,76 +560,105 @@ static_assert(sizeof(WalkFrame) == 40);
       [category] "i"(offsetof(CoefficientBits, category))                              \
     : "ecx", "edx", "memory", "cc"
 
-// The walk over a block's CodeWords: 20 instructions a coefficient. A code
-// with ZRL codes first (its length 256 or more) and one that does not fit
-// (more than 32 bits with those pending: appended in two parts, the top
-// bits, then the low 16) both leave the loop at the count's compare.
-#define TRIVJPEG_WALK_CODES \
+// TRIVJPEG_PACK_WHOLE for the entries walk, which keeps in edi the room
+// left, 32 less the count: a length subtracted sets the sign where a code
+// does not fit, with no compare, and the shift that left-aligns the bits
+// is the room itself. The room grows by 8 for each byte packed.
+#define TRIVJPEG_PACK_ROOM \
+    "shlx %%edi, %%esi, %%eax\n\t" \
+    "bswap %%eax\n\t" \
+    "mov %%eax, (%%ebx)\n\t" \
+    "mov $32, %%eax\n\t" \
+    "sub %%edi, %%eax\n\t" \
+    "shr $3, %%eax\n\t" \
+    "add %%eax, %%ebx\n\t" \
+    "lea (%%edi,%%eax,8), %%edi\n\t"
+
+// The walk over a block's CodeEntries, its runs and symbols made already:
+// 28 instructions a coefficient. The category is subtracted from the room
+// with the ZRL count above it, so that a coefficient with ZRL codes first
+// leaves the loop at the same sign as a code that does not fit (more than
+// 32 bits with those pending: the code packed, then the value bits).
+#define TRIVJPEG_WALK_ENTRIES \
     TRIVJPEG_WALK_ENTER \
+    "neg %%edi\n\t" \
+    "add $32, %%edi\n\t" \
     "mov 24(%%esp), %%ebp\n\t" \
     "test %%ebp, %%ebp\n\t" \
     "jnz .Lnext%=\n" \
     ".Lhalf%=:\n\t" \
     "mov 20(%%esp), %%ebp\n\t" \
     "test %%ebp, %%ebp\n\t" \
-    "jz .Ldone%=\n\t" \
+    "jz .Lend%=\n\t" \
     "movl $0, 20(%%esp)\n\t" \
-    "addl $256, 0(%%esp)\n" /* the high half's words */ \
+    "addl $128, 0(%%esp)\n" /* the high half's entries */ \
     ".Lnext%=:\n\t" \
     "tzcnt %%ebp, %%eax\n\t" \
     "blsr %%ebp, %%ebp\n\t" \
     "mov 0(%%esp), %%edx\n\t" \
-    "mov 4(%%edx,%%eax,8), %%ecx\n\t" \
-    "mov (%%edx,%%eax,8), %%edx\n" \
+    "mov (%%edx,%%eax,4), %%edx\n" \
     ".Lcode%=:\n\t" \
-    "add %%ecx, %%edi\n\t" \
-    "cmp $32, %%edi\n\t" \
-    "ja .Llong%=\n\t" \
-    "shlx %%ecx, %%esi, %%esi\n\t" \
+    "movzbl %%dh, %%ecx\n\t" /* the symbol */ \
+    "movzbl %%dl, %%eax\n\t" /* s, ZRL codes x 32 */ \
+    "sub %%eax, %%edi\n\t" \
+    "mov 4(%%esp), %%eax\n\t" \
+    "add %%ecx, %%eax\n\t" \
+    "movzwl %c[code](%%eax,%%ecx), %%ecx\n\t" \
+    "movzbl %c[length](%%eax), %%eax\n\t" \
+    "sub %%eax, %%edi\n\t" \
+    "js .Llong%=\n\t" \
+    "shlx %%eax, %%esi, %%esi\n\t" \
+    "or %%ecx, %%esi\n\t" \
+    "shlx %%edx, %%esi, %%esi\n\t" /* by s, the low 5 bits */ \
+    "shr $16, %%edx\n\t" \
     "or %%edx, %%esi\n" \
     ".Lpack%=:\n\t" \
-    TRIVJPEG_PACK_WHOLE \
+    TRIVJPEG_PACK_ROOM \
     "test %%ebp, %%ebp\n\t" \
     "jnz .Lnext%=\n\t" \
     "jmp .Lhalf%=\n" \
     ".Llong%=:\n\t" \
-    "sub %%ecx, %%edi\n\t" \
-    "cmp $255, %%ecx\n\t" \
-    "ja .Lzeros%=\n\t" \
-    "sub $16, %%ecx\n\t" \
-    "add %%ecx, %%edi\n\t" \
-    "shlx %%ecx, %%esi, %%esi\n\t" \
-    "mov %%edx, %%eax\n\t" \
-    "shr $16, %%eax\n\t" \
-    "or %%eax, %%esi\n\t" \
-    TRIVJPEG_PACK_WHOLE \
-    "add $16, %%edi\n\t" \
-    "shl $16, %%esi\n\t" \
-    "movzwl %%dx, %%edx\n\t" \
+    "add %%eax, %%edi\n\t" \
+    "test $0xE0, %%dl\n\t" \
+    "jnz .Lzeros%=\n\t" \
+    "mov %%eax, 12(%%esp)\n\t" /* the length, in the unused magnitudes */ \
+    "movzbl %%dl, %%eax\n\t" \
+    "add %%eax, %%edi\n\t" \
+    "mov 12(%%esp), %%eax\n\t" \
+    "sub %%eax, %%edi\n\t" \
+    "shlx %%eax, %%esi, %%esi\n\t" \
+    "or %%ecx, %%esi\n\t" \
+    TRIVJPEG_PACK_ROOM \
+    "movzbl %%dl, %%eax\n\t" \
+    "sub %%eax, %%edi\n\t" \
+    "shlx %%edx, %%esi, %%esi\n\t" \
+    "shr $16, %%edx\n\t" \
     "or %%edx, %%esi\n\t" \
     "jmp .Lpack%=\n" \
- /* ZRL codes first, counted down in the frame's last index; the length */ \
- /* and word wait in its magnitudes and DC table, both done with. */ \
+ /* ZRL codes first, counted down in the frame's last index; the entry */ \
+ /* waits in its DC table, done with. */ \
     ".Lzeros%=:\n\t" \
-    "mov %%ecx, %%eax\n\t" \
-    "shr $8, %%eax\n\t" \
+    "movzbl %%dl, %%eax\n\t" \
+    "add %%eax, %%edi\n\t" \
+    "shr $5, %%eax\n\t" \
     "mov %%eax, 16(%%esp)\n\t" \
-    "movzbl %%cl, %%ecx\n\t" \
-    "mov %%ecx, 12(%%esp)\n\t" \
+    "and $0xFFFFFF1F, %%edx\n\t" \
     "mov %%edx, 28(%%esp)\n" \
     ".Lzrl%=:\n\t" \
     "mov 4(%%esp), %%eax\n\t" \
     "movzwl %c[zrlCode](%%eax), %%ecx\n\t" \
     "movzbl %c[zrlLength](%%eax), %%eax\n\t" \
-    "add %%eax, %%edi\n\t" \
+    "sub %%eax, %%edi\n\t" \
     "shlx %%eax, %%esi, %%esi\n\t" \
     "or %%ecx, %%esi\n\t" \
-    TRIVJPEG_PACK_WHOLE \
+    TRIVJPEG_PACK_ROOM \
     "decl 16(%%esp)\n\t" \
     "jnz .Lzrl%=\n\t" \
-    "mov 12(%%esp), %%ecx\n\t" \
     "mov 28(%%esp), %%edx\n\t" \
     "jmp .Lcode%=\n" \
+    ".Lend%=:\n\t" \
+    "neg %%edi\n\t" \
+    "add $32, %%edi\n\t" \
     TRIVJPEG_WALK_LEAVE
 
 // clang-format on
@@ -703,15 +697,16 @@ struct AsmWalkAvx2 {
         return frame.magnitudes;
     }
 };
-struct CodesWalkAvx2 {
+struct EntriesWalkAvx2 {
     template <bool, class Writer>
     __attribute__((always_inline)) static inline uint32_t Run(Writer *w,
                                                               const ComponentSpec *component,
-                                                              const void *words, int32_t difference,
+                                                              const void *entries,
+                                                              int32_t difference,
                                                               uint64_t nonzero) {
-        WalkFrame frame = MakeWalkFrame(component, words, difference, nonzero);
+        WalkFrame frame = MakeWalkFrame(component, entries, difference, nonzero);
         WalkFrame *f = &frame;
-        asm volatile(TRIVJPEG_WALK_CODES TRIVJPEG_WALK_OPERANDS);
+        asm volatile(TRIVJPEG_WALK_ENTRIES TRIVJPEG_WALK_OPERANDS);
         return 0;
     }
 };
@@ -786,26 +781,23 @@ constexpr PackedMover kMoverAvx2 = MovePackedAvx2<kStore>;
 // Below this many nonzero coefficients, categorising them one by one is
 // cheaper than all 64 at once.
 constexpr int kTableFrom = 12;
-// From this many, a 32-bit build makes their code words at once too.
-[[maybe_unused]] constexpr int kWordsFrom = 20;
+// From this many, a 32-bit build makes their runs and symbols at once too.
+[[maybe_unused]] constexpr int kEntriesFrom = 20;
 
 #if defined(__i386__)
-// A 32-bit build's dense blocks: their code words, lengths and ZRL codes
-// made for the whole block at once, then the codes walk. (Inlined: a call
-// of its own costs more than it saves the other paths.)
+// A 32-bit build's dense blocks: their runs, symbols and value bits made
+// for the whole block at once, then the entries walk.
 template <bool kStore>
-TRIVJPEG_AVX2 __attribute__((always_inline)) inline int32_t CodeDenseBlockAvx2(
-    ByteStream *out, ComponentSpec *component, const int16_t *block, int32_t difference,
-    uint64_t nonzero) {
-    // The words over the entries over the scratch.
-    alignas(32) uint8_t buffer[sizeof(CodeWords)];
-    static_assert(sizeof(CodeEntries) + 192 <= sizeof(CodeWords));
-    CodeEntries *entries = reinterpret_cast<CodeEntries *>(buffer + sizeof(CodeEntries));
-    CodeWords *words = reinterpret_cast<CodeWords *>(buffer);
-    if (!MakeEntriesAvx2(block, entries, buffer)) return 0;
-    MakeCodeWordsAvx2(entries, component->acTable, words);
-    return CodeBlockWalked<BusyWriter<kStore, kMoverAvx2<kStore>>, true, CodesWalkAvx2>(
-        out, component, words, difference, nonzero);
+TRIVJPEG_AVX2 __attribute__((always_inline)) inline int32_t CodeDenseBlockAvx2(ByteStream *out,
+                                                                   ComponentSpec *component,
+                                                                   const int16_t *block,
+                                                                   int32_t difference,
+                                                                   uint64_t nonzero) {
+    CodeEntries entries;
+    uint8_t scratch[192];
+    if (!MakeEntriesAvx2(block, &entries, scratch)) return 0;
+    return CodeBlockWalked<BusyWriter<kStore, kMoverAvx2<kStore>>, true, EntriesWalkAvx2>(
+        out, component, &entries, difference, nonzero);
 }
 #endif
 
@@ -818,7 +810,7 @@ TRIVJPEG_AVX2 __attribute__((always_inline)) inline int32_t CodeBlockDirectAvx2(
     uint64_t nonzero) {
     if (std::popcount(nonzero) >= kTableFrom) {
 #if defined(__i386__)
-        if (std::popcount(nonzero) >= kWordsFrom) {
+        if (std::popcount(nonzero) >= kEntriesFrom) {
             return CodeDenseBlockAvx2<kStore>(out, component, block, difference, nonzero);
         }
 #endif
