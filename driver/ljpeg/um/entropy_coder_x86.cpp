@@ -788,11 +788,9 @@ constexpr int kTableFrom = 12;
 // A 32-bit build's dense blocks: their runs, symbols and value bits made
 // for the whole block at once, then the entries walk.
 template <bool kStore>
-TRIVJPEG_AVX2 __attribute__((always_inline)) inline int32_t CodeDenseBlockAvx2(ByteStream *out,
-                                                                   ComponentSpec *component,
-                                                                   const int16_t *block,
-                                                                   int32_t difference,
-                                                                   uint64_t nonzero) {
+TRIVJPEG_AVX2 __attribute__((always_inline)) inline int32_t CodeDenseBlockAvx2(
+    ByteStream *out, ComponentSpec *component, const int16_t *block, int32_t difference,
+    uint64_t nonzero) {
     CodeEntries entries;
     uint8_t scratch[192];
     if (!MakeEntriesAvx2(block, &entries, scratch)) return 0;
