@@ -367,21 +367,18 @@ struct WalkFrame {
 static_assert(sizeof(WalkFrame) == 40);
 
 // clang-format off
-// The whole bytes of the bits pending in esi packed by one store at ebx,
-// left-aligned; ebx moves on past them, 7 bits or fewer stay. The loops
-// keep in edi the room left, 32 less the number of bits pending: a length
-// subtracted sets the sign where a code does not fit, with no compare, and
-// the shift that left-aligns the bits is the room itself. The room grows by
-// 8 for each byte packed.
-#define TRIVJPEG_PACK \
-    "shlx %%edi, %%esi, %%eax\n\t" \
-    "bswap %%eax\n\t" \
-    "mov %%eax, (%%ebx)\n\t" \
-    "mov $32, %%eax\n\t" \
-    "sub %%edi, %%eax\n\t" \
-    "shr $3, %%eax\n\t" \
-    "add %%eax, %%ebx\n\t" \
-    "lea (%%edi,%%eax,8), %%edi\n\t"
+// The whole bytes of the count (edi) bits pending in esi packed by one
+// store at ebx, left-aligned; ebx moves on past them, 7 bits or fewer stay.
+#define TRIVJPEG_PACK_WHOLE     \
+    "mov %%edi, %%eax\n\t"      \
+    "neg %%eax\n\t"             \
+    "shlx %%eax, %%esi, %%eax\n\t" \
+    "bswap %%eax\n\t"           \
+    "mov %%eax, (%%ebx)\n\t"    \
+    "mov %%edi, %%eax\n\t"      \
+    "shr $3, %%eax\n\t"         \
+    "add %%eax, %%ebx\n\t"      \
+    "and $7, %%edi\n\t"
 
 // From the natural index in eax, the coefficients in edx and (run + 1) x 16
 // in ecx: the value bits before their cut in eax (y, less one where y is
@@ -422,8 +419,6 @@ static_assert(sizeof(WalkFrame) == 40);
     "pushl 8(%%eax)\n\t" \
     "pushl 4(%%eax)\n\t" \
     "pushl 0(%%eax)\n\t" \
-    "neg %%edi\n\t" /* the room left */ \
-    "add $32, %%edi\n\t" \
  /* The DC: its code, then its value bits, packed between them where */ \
  /* more than 32 bits would be pending (a DC code is short in the */ \
  /* tables the stream has, but any length up to 16 is coded right). */ \
@@ -438,19 +433,20 @@ static_assert(sizeof(WalkFrame) == 40);
     "mov 28(%%esp), %%ecx\n\t" \
     "movzwl %c[code](%%ecx,%%edx,2), %%ebp\n\t" \
     "movzbl %c[length](%%ecx,%%edx), %%ecx\n\t" \
-    "sub %%ecx, %%edi\n\t" \
+    "add %%ecx, %%edi\n\t" \
     "shlx %%ecx, %%esi, %%esi\n\t" \
     "or %%ebp, %%esi\n\t" \
-    "cmp %%edx, %%edi\n\t" \
-    "jge .Ldc%=\n\t" \
+    "lea (%%edi,%%edx), %%ecx\n\t" \
+    "cmp $32, %%ecx\n\t" \
+    "jbe .Ldc%=\n\t" \
     "mov %%eax, %%ebp\n\t" /* the value bits, kept from the packing */ \
-    TRIVJPEG_PACK \
+    TRIVJPEG_PACK_WHOLE \
     "mov %%ebp, %%eax\n\t" \
     ".Ldc%=:\n\t" \
-    "sub %%edx, %%edi\n\t" \
+    "add %%edx, %%edi\n\t" \
     "shlx %%edx, %%esi, %%esi\n\t" \
     "or %%eax, %%esi\n\t" \
-    TRIVJPEG_PACK
+    TRIVJPEG_PACK_WHOLE
 
 // EOB where the block ends in zeros; the loop's stack dropped, the
 // magnitudes' OR stored back in the frame, ebp restored.
@@ -461,13 +457,11 @@ static_assert(sizeof(WalkFrame) == 40);
     "mov 4(%%esp), %%eax\n\t" /* EOB */ \
     "movzwl %c[code](%%eax), %%edx\n\t" \
     "movzbl %c[length](%%eax), %%eax\n\t" \
-    "sub %%eax, %%edi\n\t" \
+    "add %%eax, %%edi\n\t" \
     "shlx %%eax, %%esi, %%esi\n\t" \
     "or %%edx, %%esi\n\t" \
-    TRIVJPEG_PACK \
+    TRIVJPEG_PACK_WHOLE \
     ".Lexit%=:\n\t" \
-    "neg %%edi\n\t" /* the count pending again */ \
-    "add $32, %%edi\n\t" \
     "mov 12(%%esp), %%ecx\n\t" \
     "add $40, %%esp\n\t" \
     "pop %%eax\n\t" \
@@ -504,22 +498,23 @@ static_assert(sizeof(WalkFrame) == 40);
     LOOK_UP \
     "movzbl %%cl, %%ecx\n\t" /* the symbol, inside the table */ \
     "bzhi %%edx, %%eax, %%eax\n\t" \
-    "sub %%edx, %%edi\n\t" \
+    "add %%edx, %%edi\n\t" \
     "shl $5, %%eax\n\t" \
     "or %%eax, %%edx\n\t" \
     "mov 4(%%esp), %%eax\n\t" \
     "add %%ecx, %%eax\n\t" \
     "movzwl %c[code](%%eax,%%ecx), %%ecx\n\t" \
     "movzbl %c[length](%%eax), %%eax\n\t" \
-    "sub %%eax, %%edi\n\t" \
-    "js .Llong%=\n\t" \
+    "add %%eax, %%edi\n\t" \
+    "cmp $32, %%edi\n\t" \
+    "ja .Llong%=\n\t" \
     "shlx %%eax, %%esi, %%esi\n\t" \
     "or %%ecx, %%esi\n\t" \
     "shlx %%edx, %%esi, %%esi\n\t" \
     "shr $5, %%edx\n\t" \
     "or %%edx, %%esi\n" \
     ".Lpack%=:\n\t" \
-    TRIVJPEG_PACK \
+    TRIVJPEG_PACK_WHOLE \
     "test %%ebp, %%ebp\n\t" \
     "jnz .Lnext%=\n\t" \
     "jmp .Lhalf%=\n" \
@@ -529,10 +524,10 @@ static_assert(sizeof(WalkFrame) == 40);
     "mov 4(%%esp), %%eax\n\t" \
     "movzwl %c[zrlCode](%%eax), %%edx\n\t" \
     "movzbl %c[zrlLength](%%eax), %%eax\n\t" \
-    "sub %%eax, %%edi\n\t" \
+    "add %%eax, %%edi\n\t" \
     "shlx %%eax, %%esi, %%esi\n\t" \
     "or %%edx, %%esi\n\t" \
-    TRIVJPEG_PACK \
+    TRIVJPEG_PACK_WHOLE \
     "sub $16, %%ecx\n\t" \
     "cmp $16, %%ecx\n\t" \
     "ja .Lzeros%=\n\t" \
@@ -545,9 +540,9 @@ static_assert(sizeof(WalkFrame) == 40);
     "or %%ecx, %%esi\n\t" \
     "mov %%edx, %%ecx\n\t" \
     "and $31, %%ecx\n\t" \
-    "add %%ecx, %%edi\n\t" \
-    TRIVJPEG_PACK \
     "sub %%ecx, %%edi\n\t" \
+    TRIVJPEG_PACK_WHOLE \
+    "add %%ecx, %%edi\n\t" \
     "shlx %%edx, %%esi, %%esi\n\t" \
     "shr $5, %%edx\n\t" \
     "or %%edx, %%esi\n\t" \
@@ -565,6 +560,20 @@ static_assert(sizeof(WalkFrame) == 40);
       [category] "i"(offsetof(CoefficientBits, category))                              \
     : "ecx", "edx", "memory", "cc"
 
+// TRIVJPEG_PACK_WHOLE for the entries walk, which keeps in edi the room
+// left, 32 less the count: a length subtracted sets the sign where a code
+// does not fit, with no compare, and the shift that left-aligns the bits
+// is the room itself. The room grows by 8 for each byte packed.
+#define TRIVJPEG_PACK_ROOM \
+    "shlx %%edi, %%esi, %%eax\n\t" \
+    "bswap %%eax\n\t" \
+    "mov %%eax, (%%ebx)\n\t" \
+    "mov $32, %%eax\n\t" \
+    "sub %%edi, %%eax\n\t" \
+    "shr $3, %%eax\n\t" \
+    "add %%eax, %%ebx\n\t" \
+    "lea (%%edi,%%eax,8), %%edi\n\t"
+
 // The walk over a block's CodeEntries, its runs and symbols made already:
 // 28 instructions a coefficient. The category is subtracted from the room
 // with the ZRL count above it, so that a coefficient with ZRL codes first
@@ -572,13 +581,15 @@ static_assert(sizeof(WalkFrame) == 40);
 // 32 bits with those pending: the code packed, then the value bits).
 #define TRIVJPEG_WALK_ENTRIES \
     TRIVJPEG_WALK_ENTER \
+    "neg %%edi\n\t" \
+    "add $32, %%edi\n\t" \
     "mov 24(%%esp), %%ebp\n\t" \
     "test %%ebp, %%ebp\n\t" \
     "jnz .Lnext%=\n" \
     ".Lhalf%=:\n\t" \
     "mov 20(%%esp), %%ebp\n\t" \
     "test %%ebp, %%ebp\n\t" \
-    "jz .Ldone%=\n\t" \
+    "jz .Lend%=\n\t" \
     "movl $0, 20(%%esp)\n\t" \
     "addl $128, 0(%%esp)\n" /* the high half's entries */ \
     ".Lnext%=:\n\t" \
@@ -602,7 +613,7 @@ static_assert(sizeof(WalkFrame) == 40);
     "shr $16, %%edx\n\t" \
     "or %%edx, %%esi\n" \
     ".Lpack%=:\n\t" \
-    TRIVJPEG_PACK \
+    TRIVJPEG_PACK_ROOM \
     "test %%ebp, %%ebp\n\t" \
     "jnz .Lnext%=\n\t" \
     "jmp .Lhalf%=\n" \
@@ -617,7 +628,7 @@ static_assert(sizeof(WalkFrame) == 40);
     "sub %%eax, %%edi\n\t" \
     "shlx %%eax, %%esi, %%esi\n\t" \
     "or %%ecx, %%esi\n\t" \
-    TRIVJPEG_PACK \
+    TRIVJPEG_PACK_ROOM \
     "movzbl %%dl, %%eax\n\t" \
     "sub %%eax, %%edi\n\t" \
     "shlx %%edx, %%esi, %%esi\n\t" \
@@ -640,11 +651,14 @@ static_assert(sizeof(WalkFrame) == 40);
     "sub %%eax, %%edi\n\t" \
     "shlx %%eax, %%esi, %%esi\n\t" \
     "or %%ecx, %%esi\n\t" \
-    TRIVJPEG_PACK \
+    TRIVJPEG_PACK_ROOM \
     "decl 16(%%esp)\n\t" \
     "jnz .Lzrl%=\n\t" \
     "mov 28(%%esp), %%edx\n\t" \
     "jmp .Lcode%=\n" \
+    ".Lend%=:\n\t" \
+    "neg %%edi\n\t" \
+    "add $32, %%edi\n\t" \
     TRIVJPEG_WALK_LEAVE
 
 // clang-format on
