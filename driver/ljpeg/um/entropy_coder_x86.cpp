@@ -340,7 +340,7 @@ TRIVJPEG_AVX2 bool MakeEntriesAvx2(const int16_t *block, CodeEntries *entries, u
 // coefficient; here the seven hold the bits, their count, the packed
 // pointer, the mask and three temporaries (ebp saved and restored around
 // the loop), and the rest sits on the loop's own stack: about 45 where the
-// loop finds each category itself, 43 where CoefficientBits hold them, 28
+// loop finds each category itself, 43 where CoefficientBits hold them, 30
 // where CodeEntries hold each run and symbol too. Each code is appended as the narrow
 // packed writer appends it, its whole bytes packed at once, so the bytes
 // are the same. Needs BMI1 and BMI2 (tzcnt, blsr, bzhi, shlx): AVX2
@@ -560,36 +560,21 @@ static_assert(sizeof(WalkFrame) == 40);
       [category] "i"(offsetof(CoefficientBits, category))                              \
     : "ecx", "edx", "memory", "cc"
 
-// TRIVJPEG_PACK_WHOLE for the entries walk, which keeps in edi the room
-// left, 32 less the count: a length subtracted sets the sign where a code
-// does not fit, with no compare, and the shift that left-aligns the bits
-// is the room itself. The room grows by 8 for each byte packed.
-#define TRIVJPEG_PACK_ROOM \
-    "shlx %%edi, %%esi, %%eax\n\t" \
-    "bswap %%eax\n\t" \
-    "mov %%eax, (%%ebx)\n\t" \
-    "mov $32, %%eax\n\t" \
-    "sub %%edi, %%eax\n\t" \
-    "shr $3, %%eax\n\t" \
-    "add %%eax, %%ebx\n\t" \
-    "lea (%%edi,%%eax,8), %%edi\n\t"
-
 // The walk over a block's CodeEntries, its runs and symbols made already:
-// 28 instructions a coefficient. The category is subtracted from the room
-// with the ZRL count above it, so that a coefficient with ZRL codes first
-// leaves the loop at the same sign as a code that does not fit (more than
-// 32 bits with those pending: the code packed, then the value bits).
+// 30 instructions a coefficient. The category is added to the count with
+// the ZRL codes' number times 32 above it, so that a coefficient with ZRL
+// codes first leaves the loop at the same compare as a code that does not
+// fit (more than 32 bits with those pending: the code packed, then the
+// value bits).
 #define TRIVJPEG_WALK_ENTRIES \
     TRIVJPEG_WALK_ENTER \
-    "neg %%edi\n\t" \
-    "add $32, %%edi\n\t" \
     "mov 24(%%esp), %%ebp\n\t" \
     "test %%ebp, %%ebp\n\t" \
     "jnz .Lnext%=\n" \
     ".Lhalf%=:\n\t" \
     "mov 20(%%esp), %%ebp\n\t" \
     "test %%ebp, %%ebp\n\t" \
-    "jz .Lend%=\n\t" \
+    "jz .Ldone%=\n\t" \
     "movl $0, 20(%%esp)\n\t" \
     "addl $128, 0(%%esp)\n" /* the high half's entries */ \
     ".Lnext%=:\n\t" \
@@ -600,37 +585,38 @@ static_assert(sizeof(WalkFrame) == 40);
     ".Lcode%=:\n\t" \
     "movzbl %%dh, %%ecx\n\t" /* the symbol */ \
     "movzbl %%dl, %%eax\n\t" /* s, ZRL codes x 32 */ \
-    "sub %%eax, %%edi\n\t" \
+    "add %%eax, %%edi\n\t" \
     "mov 4(%%esp), %%eax\n\t" \
     "add %%ecx, %%eax\n\t" \
     "movzwl %c[code](%%eax,%%ecx), %%ecx\n\t" \
     "movzbl %c[length](%%eax), %%eax\n\t" \
-    "sub %%eax, %%edi\n\t" \
-    "js .Llong%=\n\t" \
+    "add %%eax, %%edi\n\t" \
+    "cmp $32, %%edi\n\t" \
+    "ja .Llong%=\n\t" \
     "shlx %%eax, %%esi, %%esi\n\t" \
     "or %%ecx, %%esi\n\t" \
     "shlx %%edx, %%esi, %%esi\n\t" /* by s, the low 5 bits */ \
     "shr $16, %%edx\n\t" \
     "or %%edx, %%esi\n" \
     ".Lpack%=:\n\t" \
-    TRIVJPEG_PACK_ROOM \
+    TRIVJPEG_PACK_WHOLE \
     "test %%ebp, %%ebp\n\t" \
     "jnz .Lnext%=\n\t" \
     "jmp .Lhalf%=\n" \
     ".Llong%=:\n\t" \
-    "add %%eax, %%edi\n\t" \
+    "sub %%eax, %%edi\n\t" \
     "test $0xE0, %%dl\n\t" \
     "jnz .Lzeros%=\n\t" \
     "mov %%eax, 12(%%esp)\n\t" /* the length, in the unused magnitudes */ \
     "movzbl %%dl, %%eax\n\t" \
-    "add %%eax, %%edi\n\t" \
-    "mov 12(%%esp), %%eax\n\t" \
     "sub %%eax, %%edi\n\t" \
+    "mov 12(%%esp), %%eax\n\t" \
+    "add %%eax, %%edi\n\t" \
     "shlx %%eax, %%esi, %%esi\n\t" \
     "or %%ecx, %%esi\n\t" \
-    TRIVJPEG_PACK_ROOM \
+    TRIVJPEG_PACK_WHOLE \
     "movzbl %%dl, %%eax\n\t" \
-    "sub %%eax, %%edi\n\t" \
+    "add %%eax, %%edi\n\t" \
     "shlx %%edx, %%esi, %%esi\n\t" \
     "shr $16, %%edx\n\t" \
     "or %%edx, %%esi\n\t" \
@@ -639,7 +625,7 @@ static_assert(sizeof(WalkFrame) == 40);
  /* waits in its DC table, done with. */ \
     ".Lzeros%=:\n\t" \
     "movzbl %%dl, %%eax\n\t" \
-    "add %%eax, %%edi\n\t" \
+    "sub %%eax, %%edi\n\t" \
     "shr $5, %%eax\n\t" \
     "mov %%eax, 16(%%esp)\n\t" \
     "and $0xFFFFFF1F, %%edx\n\t" \
@@ -648,17 +634,14 @@ static_assert(sizeof(WalkFrame) == 40);
     "mov 4(%%esp), %%eax\n\t" \
     "movzwl %c[zrlCode](%%eax), %%ecx\n\t" \
     "movzbl %c[zrlLength](%%eax), %%eax\n\t" \
-    "sub %%eax, %%edi\n\t" \
+    "add %%eax, %%edi\n\t" \
     "shlx %%eax, %%esi, %%esi\n\t" \
     "or %%ecx, %%esi\n\t" \
-    TRIVJPEG_PACK_ROOM \
+    TRIVJPEG_PACK_WHOLE \
     "decl 16(%%esp)\n\t" \
     "jnz .Lzrl%=\n\t" \
     "mov 28(%%esp), %%edx\n\t" \
     "jmp .Lcode%=\n" \
-    ".Lend%=:\n\t" \
-    "neg %%edi\n\t" \
-    "add $32, %%edi\n\t" \
     TRIVJPEG_WALK_LEAVE
 
 // clang-format on
