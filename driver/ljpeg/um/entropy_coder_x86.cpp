@@ -468,20 +468,41 @@ static_assert(sizeof(WalkFrame) == 40);
     "mov %%ecx, 12(%%eax)\n\t" \
     "pop %%ebp\n\t"
 
-// The walk that finds each coefficient's run and symbol itself.
-#define TRIVJPEG_WALK(LOOK_UP) \
-    TRIVJPEG_WALK_ENTER \
+// The walks' start: the low half's mask in ebp, or the high half's once
+// the low one is done (NEXT_HALF moves the walk's pointers on by 32
+// coefficients); past both, the block's end.
+#define TRIVJPEG_WALK_HALVES(NEXT_HALF) \
     "mov 24(%%esp), %%ebp\n\t" \
     "test %%ebp, %%ebp\n\t" \
     "jnz .Lnext%=\n" \
- /* The high half, once the low one is done. */ \
     ".Lhalf%=:\n\t" \
     "mov 20(%%esp), %%ebp\n\t" \
     "test %%ebp, %%ebp\n\t" \
     "jz .Ldone%=\n\t" \
     "movl $0, 20(%%esp)\n\t" \
-    "addl $32, 8(%%esp)\n\t" \
-    "subl $32, 16(%%esp)\n" \
+    NEXT_HALF
+
+// The code word of the symbol in ecx into ecx, its length into eax.
+#define TRIVJPEG_LOOK_UP_CODE \
+    "mov 4(%%esp), %%eax\n\t" \
+    "add %%ecx, %%eax\n\t" \
+    "movzwl %c[code](%%eax,%%ecx), %%ecx\n\t" \
+    "movzbl %c[length](%%eax), %%eax\n\t"
+
+// The walks' step's end: the whole bytes packed, then the next coefficient
+// of the half, or the next half.
+#define TRIVJPEG_WALK_STEP_END \
+    ".Lpack%=:\n\t" \
+    TRIVJPEG_PACK_WHOLE \
+    "test %%ebp, %%ebp\n\t" \
+    "jnz .Lnext%=\n\t" \
+    "jmp .Lhalf%=\n"
+
+// The walk that finds each coefficient's run and symbol itself.
+#define TRIVJPEG_WALK(LOOK_UP) \
+    TRIVJPEG_WALK_ENTER \
+    TRIVJPEG_WALK_HALVES("addl $32, 8(%%esp)\n\t" /* the zig-zag order */ \
+                         "subl $32, 16(%%esp)\n") /* the last index */ \
     ".Lnext%=:\n\t" \
     "tzcnt %%ebp, %%eax\n\t" \
     "blsr %%ebp, %%ebp\n\t" \
@@ -501,10 +522,7 @@ static_assert(sizeof(WalkFrame) == 40);
     "add %%edx, %%edi\n\t" \
     "shl $5, %%eax\n\t" \
     "or %%eax, %%edx\n\t" \
-    "mov 4(%%esp), %%eax\n\t" \
-    "add %%ecx, %%eax\n\t" \
-    "movzwl %c[code](%%eax,%%ecx), %%ecx\n\t" \
-    "movzbl %c[length](%%eax), %%eax\n\t" \
+    TRIVJPEG_LOOK_UP_CODE \
     "add %%eax, %%edi\n\t" \
     "cmp $32, %%edi\n\t" \
     "ja .Llong%=\n\t" \
@@ -512,12 +530,8 @@ static_assert(sizeof(WalkFrame) == 40);
     "or %%ecx, %%esi\n\t" \
     "shlx %%edx, %%esi, %%esi\n\t" \
     "shr $5, %%edx\n\t" \
-    "or %%edx, %%esi\n" \
-    ".Lpack%=:\n\t" \
-    TRIVJPEG_PACK_WHOLE \
-    "test %%ebp, %%ebp\n\t" \
-    "jnz .Lnext%=\n\t" \
-    "jmp .Lhalf%=\n" \
+    "or %%edx, %%esi\n\t" \
+    TRIVJPEG_WALK_STEP_END \
  /* 16 zeros or more before the coefficient: a ZRL code for each */ \
  /* 16, each packed at once. */ \
     ".Lzeros%=:\n\t" \
@@ -568,15 +582,7 @@ static_assert(sizeof(WalkFrame) == 40);
 // value bits).
 #define TRIVJPEG_WALK_ENTRIES \
     TRIVJPEG_WALK_ENTER \
-    "mov 24(%%esp), %%ebp\n\t" \
-    "test %%ebp, %%ebp\n\t" \
-    "jnz .Lnext%=\n" \
-    ".Lhalf%=:\n\t" \
-    "mov 20(%%esp), %%ebp\n\t" \
-    "test %%ebp, %%ebp\n\t" \
-    "jz .Ldone%=\n\t" \
-    "movl $0, 20(%%esp)\n\t" \
-    "addl $128, 0(%%esp)\n" /* the high half's entries */ \
+    TRIVJPEG_WALK_HALVES("addl $128, 0(%%esp)\n") /* the entries */ \
     ".Lnext%=:\n\t" \
     "tzcnt %%ebp, %%eax\n\t" \
     "blsr %%ebp, %%ebp\n\t" \
@@ -586,10 +592,7 @@ static_assert(sizeof(WalkFrame) == 40);
     "movzbl %%dh, %%ecx\n\t" /* the symbol */ \
     "movzbl %%dl, %%eax\n\t" /* s, ZRL codes x 32 */ \
     "add %%eax, %%edi\n\t" \
-    "mov 4(%%esp), %%eax\n\t" \
-    "add %%ecx, %%eax\n\t" \
-    "movzwl %c[code](%%eax,%%ecx), %%ecx\n\t" \
-    "movzbl %c[length](%%eax), %%eax\n\t" \
+    TRIVJPEG_LOOK_UP_CODE \
     "add %%eax, %%edi\n\t" \
     "cmp $32, %%edi\n\t" \
     "ja .Llong%=\n\t" \
@@ -597,12 +600,8 @@ static_assert(sizeof(WalkFrame) == 40);
     "or %%ecx, %%esi\n\t" \
     "shlx %%edx, %%esi, %%esi\n\t" /* by s, the low 5 bits */ \
     "shr $16, %%edx\n\t" \
-    "or %%edx, %%esi\n" \
-    ".Lpack%=:\n\t" \
-    TRIVJPEG_PACK_WHOLE \
-    "test %%ebp, %%ebp\n\t" \
-    "jnz .Lnext%=\n\t" \
-    "jmp .Lhalf%=\n" \
+    "or %%edx, %%esi\n\t" \
+    TRIVJPEG_WALK_STEP_END \
     ".Llong%=:\n\t" \
     "sub %%eax, %%edi\n\t" \
     "test $0xE0, %%dl\n\t" \
