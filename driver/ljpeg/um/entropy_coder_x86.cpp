@@ -482,16 +482,24 @@ static_assert(sizeof(WalkFrame) == 40);
     "movl $0, 20(%%esp)\n\t" \
     NEXT_HALF
 
-// The code word of the symbol in ecx into ecx, its length into eax.
-#define TRIVJPEG_LOOK_UP_CODE \
+// The walks' step: the code word of the symbol in ecx and its length
+// looked up, then appended with the category's value bits (the category in
+// the low 5 bits of edx, the value bits from bit FIELD_AT), to .Llong where
+// they do not fit; the whole bytes packed, then the next coefficient of
+// the half, or the next half.
+#define TRIVJPEG_WALK_STEP(FIELD_AT) \
     "mov 4(%%esp), %%eax\n\t" \
     "add %%ecx, %%eax\n\t" \
     "movzwl %c[code](%%eax,%%ecx), %%ecx\n\t" \
-    "movzbl %c[length](%%eax), %%eax\n\t"
-
-// The walks' step's end: the whole bytes packed, then the next coefficient
-// of the half, or the next half.
-#define TRIVJPEG_WALK_STEP_END \
+    "movzbl %c[length](%%eax), %%eax\n\t" \
+    "add %%eax, %%edi\n\t" \
+    "cmp $32, %%edi\n\t" \
+    "ja .Llong%=\n\t" \
+    "shlx %%eax, %%esi, %%esi\n\t" \
+    "or %%ecx, %%esi\n\t" \
+    "shlx %%edx, %%esi, %%esi\n\t" \
+    "shr $" FIELD_AT ", %%edx\n\t" \
+    "or %%edx, %%esi\n\t" \
     ".Lpack%=:\n\t" \
     TRIVJPEG_PACK_WHOLE \
     "test %%ebp, %%ebp\n\t" \
@@ -522,16 +530,7 @@ static_assert(sizeof(WalkFrame) == 40);
     "add %%edx, %%edi\n\t" \
     "shl $5, %%eax\n\t" \
     "or %%eax, %%edx\n\t" \
-    TRIVJPEG_LOOK_UP_CODE \
-    "add %%eax, %%edi\n\t" \
-    "cmp $32, %%edi\n\t" \
-    "ja .Llong%=\n\t" \
-    "shlx %%eax, %%esi, %%esi\n\t" \
-    "or %%ecx, %%esi\n\t" \
-    "shlx %%edx, %%esi, %%esi\n\t" \
-    "shr $5, %%edx\n\t" \
-    "or %%edx, %%esi\n\t" \
-    TRIVJPEG_WALK_STEP_END \
+    TRIVJPEG_WALK_STEP("5") \
  /* 16 zeros or more before the coefficient: a ZRL code for each */ \
  /* 16, each packed at once. */ \
     ".Lzeros%=:\n\t" \
@@ -592,16 +591,7 @@ static_assert(sizeof(WalkFrame) == 40);
     "movzbl %%dh, %%ecx\n\t" /* the symbol */ \
     "movzbl %%dl, %%eax\n\t" /* s, ZRL codes x 32 */ \
     "add %%eax, %%edi\n\t" \
-    TRIVJPEG_LOOK_UP_CODE \
-    "add %%eax, %%edi\n\t" \
-    "cmp $32, %%edi\n\t" \
-    "ja .Llong%=\n\t" \
-    "shlx %%eax, %%esi, %%esi\n\t" \
-    "or %%ecx, %%esi\n\t" \
-    "shlx %%edx, %%esi, %%esi\n\t" /* by s, the low 5 bits */ \
-    "shr $16, %%edx\n\t" \
-    "or %%edx, %%esi\n\t" \
-    TRIVJPEG_WALK_STEP_END \
+    TRIVJPEG_WALK_STEP("16") \
     ".Llong%=:\n\t" \
     "sub %%eax, %%edi\n\t" \
     "test $0xE0, %%dl\n\t" \
@@ -662,6 +652,9 @@ __attribute__((always_inline)) inline WalkFrame MakeWalkFrame(const ComponentSpe
             difference,
             static_cast<uint32_t>(nonzero >> 63) ^ 1};
 }
+// kEntries: the walk over CodeEntries (whose magnitudes were checked when
+// they were made).
+template <bool kEntries = false>
 struct AsmWalkAvx2 {
     template <bool kTabled, class Writer>
     __attribute__((always_inline)) static inline uint32_t Run(Writer *w,
@@ -671,7 +664,10 @@ struct AsmWalkAvx2 {
                                                               uint64_t nonzero) {
         WalkFrame frame = MakeWalkFrame(component, coefficients, difference, nonzero);
         WalkFrame *f = &frame;
-        if constexpr (kTabled) {
+        if constexpr (kEntries) {
+            asm volatile(TRIVJPEG_WALK_ENTRIES TRIVJPEG_WALK_OPERANDS);
+            return 0;
+        } else if constexpr (kTabled) {
             asm volatile(TRIVJPEG_WALK(TRIVJPEG_LOOK_UP_CATEGORY) TRIVJPEG_WALK_OPERANDS);
         } else {
             asm volatile(TRIVJPEG_WALK(TRIVJPEG_CATEGORISE) TRIVJPEG_WALK_OPERANDS);
@@ -679,20 +675,7 @@ struct AsmWalkAvx2 {
         return frame.magnitudes;
     }
 };
-struct EntriesWalkAvx2 {
-    template <bool, class Writer>
-    __attribute__((always_inline)) static inline uint32_t Run(Writer *w,
-                                                              const ComponentSpec *component,
-                                                              const void *entries,
-                                                              int32_t difference,
-                                                              uint64_t nonzero) {
-        WalkFrame frame = MakeWalkFrame(component, entries, difference, nonzero);
-        WalkFrame *f = &frame;
-        asm volatile(TRIVJPEG_WALK_ENTRIES TRIVJPEG_WALK_OPERANDS);
-        return 0;
-    }
-};
-using WalkAvx2 = AsmWalkAvx2;
+using WalkAvx2 = AsmWalkAvx2<>;
 
 alignas(32) inline constexpr uint8_t kIota32[32] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10,
                                                     11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21,
@@ -776,7 +759,7 @@ TRIVJPEG_AVX2 __attribute__((always_inline)) inline int32_t CodeDenseBlockAvx2(
     CodeEntries entries;
     uint8_t scratch[192];
     if (!MakeEntriesAvx2(block, &entries, scratch)) return 0;
-    return CodeBlockWalked<BusyWriter<kStore, kMoverAvx2<kStore>>, true, EntriesWalkAvx2>(
+    return CodeBlockWalked<BusyWriter<kStore, kMoverAvx2<kStore>>, true, AsmWalkAvx2<true>>(
         out, component, &entries, difference, nonzero);
 }
 #endif
