@@ -215,7 +215,8 @@ TRIVJPEG_AVX2 inline __m256i LastBytesAvx2(__m256i v) {
 
 // The categories of a block's AC coefficients, and the low and high bytes
 // of their value bits, 64 bytes each in zig-zag order from `to` (the DC's
-// are 0). False when an AC magnitude has a category the tables cannot code.
+// are 0). False, the bytes left unordered, when an AC magnitude has a
+// category the tables cannot code.
 TRIVJPEG_AVX2 __attribute__((noinline)) bool CategoriesAndFieldsAvx2(const int16_t *block,
                                                                      uint8_t *to) {
     const __m256i bias = _mm256_set1_epi16(126);
@@ -341,10 +342,12 @@ TRIVJPEG_AVX2 bool MakeEntriesAvx2(const int16_t *block, CodeEntries *entries, u
 // pointer, the mask and three temporaries (ebp saved and restored around
 // the loop), and the rest sits on the loop's own stack: about 45 where the
 // loop finds each category itself, 43 where CoefficientBits hold them, 30
-// where CodeEntries hold each run and symbol too. Each code is appended as the narrow
-// packed writer appends it, its whole bytes packed at once, so the bytes
-// are the same. Needs BMI1 and BMI2 (tzcnt, blsr, bzhi, shlx): AVX2
-// callers only.
+// where CodeEntries hold each run and symbol too. The whole bytes are
+// packed as the narrow packed writer packs them; a code that does not fit
+// with the bits pending is split where the writer would not split it
+// (between the code and its value bits), but the bytes packed depend on the
+// sequence of bits alone, so they are the same. Needs BMI1 and BMI2 (tzcnt,
+// blsr, bzhi, shlx): AVX2 callers only.
 //
 // The frame, pushed as the loop's stack (from esp): the coefficients (the
 // block, its CoefficientBits or its CodeEntries), the AC table, the zig-zag
@@ -610,15 +613,14 @@ static_assert(sizeof(WalkFrame) == 40);
     "shr $16, %%edx\n\t" \
     "or %%edx, %%esi\n\t" \
     "jmp .Lpack%=\n" \
- /* ZRL codes first, counted down in the frame's last index; the entry */ \
- /* waits in its DC table, done with. */ \
+ /* ZRL codes first, counted down in the frame's last index (edx, the */ \
+ /* entry, is left as it is by the ZRL codes and their packing). */ \
     ".Lzeros%=:\n\t" \
     "movzbl %%dl, %%eax\n\t" \
     "sub %%eax, %%edi\n\t" \
     "shr $5, %%eax\n\t" \
     "mov %%eax, 16(%%esp)\n\t" \
-    "and $0xFFFFFF1F, %%edx\n\t" \
-    "mov %%edx, 28(%%esp)\n" \
+    "and $0xFFFFFF1F, %%edx\n" \
     ".Lzrl%=:\n\t" \
     "mov 4(%%esp), %%eax\n\t" \
     "movzwl %c[zrlCode](%%eax), %%ecx\n\t" \
@@ -629,7 +631,6 @@ static_assert(sizeof(WalkFrame) == 40);
     TRIVJPEG_PACK_WHOLE \
     "decl 16(%%esp)\n\t" \
     "jnz .Lzrl%=\n\t" \
-    "mov 28(%%esp), %%edx\n\t" \
     "jmp .Lcode%=\n" \
     TRIVJPEG_WALK_LEAVE
 
@@ -666,6 +667,7 @@ struct AsmWalkAvx2 {
         WalkFrame *f = &frame;
         if constexpr (kEntries) {
             asm volatile(TRIVJPEG_WALK_ENTRIES TRIVJPEG_WALK_OPERANDS);
+            // Not frame.magnitudes: this walk keeps a code length there.
             return 0;
         } else if constexpr (kTabled) {
             asm volatile(TRIVJPEG_WALK(TRIVJPEG_LOOK_UP_CATEGORY) TRIVJPEG_WALK_OPERANDS);
@@ -766,7 +768,8 @@ TRIVJPEG_AVX2 __attribute__((always_inline)) inline int32_t CodeDenseBlockAvx2(
 
 // The same code at the AVX2 level: shifts by a register count without the
 // count register (shlx), tzcnt, bzhi, and the categories of busy blocks from
-// CategoriseAvx2.
+// CategoriseAvx2 (in a 32-bit build, blocks of kEntriesFrom or more from
+// MakeEntriesAvx2, and the hand loops).
 template <bool kStore>
 TRIVJPEG_AVX2 __attribute__((always_inline)) inline int32_t CodeBlockDirectAvx2(
     ByteStream *out, ComponentSpec *component, const int16_t *block, int32_t difference,
