@@ -423,19 +423,6 @@ struct CoefficientBits {
     uint8_t category[64];
 };
 
-// The codes of a block that CodeBlockDirectBody appends itself. A vector
-// twin may bring its own (the 32-bit AVX2 coder does), a class whose
-//   template <bool kTabled, class Writer>
-//   static uint32_t Run(Writer *, const ComponentSpec *component,
-//                       const void *coefficients, int32_t difference,
-//                       uint64_t nonzero)
-// appends the code and value bits of the DC difference (of category
-// kMaxDcCategory or less), then those of every nonzero AC coefficient of
-// the block (coefficients: its int16_t values, or what it was tabled in
-// when kTabled), ZRL codes included, and EOB where the block ends in zeros;
-// it returns the bitwise OR of the AC magnitudes (0 when kTabled).
-struct OwnWalk {};
-
 // Inlined into each instruction-set variant below; kTabled takes the
 // categories from a CoefficientBits instead of computing them one by one,
 // whose maker has checked them. Returns 0, completing nothing, for a block
@@ -514,26 +501,6 @@ __attribute__((always_inline)) inline int32_t CodeBlockDirectBody(
     return 1;
 }
 
-// CodeBlockDirectBody's work with a walk of a twin's own (see OwnWalk).
-template <class Writer, bool kTabled, class Walk>
-__attribute__((always_inline)) inline int32_t CodeBlockWalked(ByteStream *out,
-                                                              ComponentSpec *component,
-                                                              const void *coefficients,
-                                                              int32_t difference,
-                                                              uint64_t nonzero) {
-    // Category kMaxDcCategory or less: |difference| < 2^11.
-    constexpr uint32_t kBound = (1u << kMaxDcCategory) - 1;
-    if (static_cast<uint32_t>(difference) + kBound > 2 * kBound) return 0;
-    uint8_t room[Writer::kRoom];
-    Writer w;
-    w.Start(out, room);
-    const uint32_t magnitudes =
-        Walk::template Run<kTabled>(&w, component, coefficients, difference, nonzero);
-    if (magnitudes > kMaxAcMagnitude) return 0;
-    w.Finish(out);
-    return 1;
-}
-
 // Whether a block has codes enough that packing pays: three or more. With
 // fewer, the word writer's test after each code is nearly always foreseen;
 // with more, the misses cost more than the packing (measured: 3% to 8% of
@@ -545,7 +512,7 @@ inline bool Busy(uint64_t nonzero) {
     return (rest & (rest - 1)) != 0;
 }
 
-template <bool kStore, class Walk = OwnWalk, PackedMover kMove = MovePacked<kStore>>
+template <bool kStore>
 __attribute__((always_inline)) inline int32_t CodeBlockDirect(ByteStream *out,
                                                               ComponentSpec *component,
                                                               const int16_t *block,
@@ -553,13 +520,7 @@ __attribute__((always_inline)) inline int32_t CodeBlockDirect(ByteStream *out,
                                                               uint64_t nonzero) {
     // In a 32-bit build both kinds take the same writer: one body.
     if (std::is_same_v<BusyWriter<kStore>, SparseWriter<kStore>> || Busy(nonzero)) {
-        if constexpr (std::is_same_v<Walk, OwnWalk>) {
-            return CodeBlockDirectBody<BusyWriter<kStore, kMove>>(out, component, block, difference,
-                                                                  nonzero);
-        } else {
-            return CodeBlockWalked<BusyWriter<kStore, kMove>, false, Walk>(out, component, block,
-                                                                           difference, nonzero);
-        }
+        return CodeBlockDirectBody<BusyWriter<kStore>>(out, component, block, difference, nonzero);
     }
     return CodeBlockDirectBody<SparseWriter<kStore>>(out, component, block, difference, nonzero);
 }

@@ -78,15 +78,37 @@ TRIVJPEG_AVX2 inline uint64_t NonzeroAcAvx2(const int16_t *block) {
     return (uint64_t{NonzeroAtAvx2(sources, 1)} << 32 | NonzeroAtAvx2(sources, 0)) & ~uint64_t{1};
 }
 
-// The categories of sixteen coefficients at a time: a magnitude converted to
-// float has the exponent 127 + floor(log2 m) for m >= 1 and 0 for m = 0, so
-// exponent - 126, saturated at 0, is the number of significant bits. The
+// The categories of sixteen magnitudes: a magnitude converted to float has
+// the exponent 127 + floor(log2 m) for m >= 1 and 0 for m = 0, so exponent
+// - 126, saturated at 0, is the number of significant bits.
+TRIVJPEG_AVX2 inline __m256i CategoriesOfAvx2(__m256i m) {
+    __m256i lo = _mm256_cvtepu16_epi32(_mm256_castsi256_si128(m));
+    __m256i hi = _mm256_cvtepu16_epi32(_mm256_extracti128_si256(m, 1));
+    lo = _mm256_srli_epi32(_mm256_castps_si256(_mm256_cvtepi32_ps(lo)), 23);
+    hi = _mm256_srli_epi32(_mm256_castps_si256(_mm256_cvtepi32_ps(hi)), 23);
+    // packus works within 128-bit halves; the permute restores order.
+    __m256i e = _mm256_permute4x64_epi64(_mm256_packus_epi32(lo, hi), 0xD8);
+    return _mm256_subs_epu16(e, _mm256_set1_epi16(126));
+}
+// The magnitudes of a block's first sixteen coefficients without the DC's
+// (lane 0), which is coded as a difference and checked by the coder.
+TRIVJPEG_AVX2 inline __m256i WithoutDcAvx2(__m256i m) {
+    return _mm256_and_si256(
+        m, _mm256_setr_epi16(0, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1));
+}
+// Whether the AC magnitudes ORed into `magnitudes` all have categories the
+// tables code. abs(-32768) stays 0x8000, which the mask catches like every
+// other.
+TRIVJPEG_AVX2 inline bool AcCategoriesFitAvx2(__m256i magnitudes) {
+    return _mm256_testz_si256(magnitudes,
+                              _mm256_set1_epi16(static_cast<int16_t>(~kMaxAcMagnitude)));
+}
+
+// The categories of sixteen coefficients at a time (CategoriesOfAvx2). The
 // value bits are y for y >= 0 and the low bits of y - 1 otherwise. False
 // when an AC magnitude has a category the tables cannot code.
 TRIVJPEG_AVX2 bool CategoriseAvx2(const int16_t *block, CoefficientBits *bits) {
-    const __m256i bias = _mm256_set1_epi16(126);
-    // The bitwise OR of the AC magnitudes (the DC, lane 0, is coded as a
-    // difference and checked by the coder).
+    // The bitwise OR of the AC magnitudes.
     __m256i magnitudes = _mm256_setzero_si256();
 #pragma GCC unroll 2
     for (int i = 0; i < 64; i += 32) {
@@ -96,27 +118,14 @@ TRIVJPEG_AVX2 bool CategoriseAvx2(const int16_t *block, CoefficientBits *bits) {
             __m256i value = _mm256_add_epi16(y, _mm256_srai_epi16(y, 15));
             _mm256_storeu_si256(reinterpret_cast<__m256i *>(bits->value + i + 16 * j), value);
             __m256i m = _mm256_abs_epi16(y);
-            __m256i ac = m;
-            if (i + j == 0) {
-                ac = _mm256_and_si256(m, _mm256_setr_epi16(0, -1, -1, -1, -1, -1, -1, -1, -1, -1,
-                                                           -1, -1, -1, -1, -1, -1));
-            }
-            magnitudes = _mm256_or_si256(magnitudes, ac);
-            __m256i lo = _mm256_cvtepu16_epi32(_mm256_castsi256_si128(m));
-            __m256i hi = _mm256_cvtepu16_epi32(_mm256_extracti128_si256(m, 1));
-            lo = _mm256_srli_epi32(_mm256_castps_si256(_mm256_cvtepi32_ps(lo)), 23);
-            hi = _mm256_srli_epi32(_mm256_castps_si256(_mm256_cvtepi32_ps(hi)), 23);
-            // packus works within 128-bit halves; the permute restores order.
-            __m256i e = _mm256_permute4x64_epi64(_mm256_packus_epi32(lo, hi), 0xD8);
-            categories[j] = _mm256_subs_epu16(e, bias);
+            magnitudes = _mm256_or_si256(magnitudes, i + j == 0 ? WithoutDcAvx2(m) : m);
+            categories[j] = CategoriesOfAvx2(m);
         }
         __m256i packed =
             _mm256_permute4x64_epi64(_mm256_packus_epi16(categories[0], categories[1]), 0xD8);
         _mm256_storeu_si256(reinterpret_cast<__m256i *>(bits->category + i), packed);
     }
-    // abs(-32768) stays 0x8000, which the mask catches like every other.
-    return _mm256_testz_si256(magnitudes,
-                              _mm256_set1_epi16(static_cast<int16_t>(~kMaxAcMagnitude)));
+    return AcCategoriesFitAvx2(magnitudes);
 }
 
 // MovePacked 32 bytes at a time: a compare with 0xFF finds the bytes to
@@ -219,7 +228,6 @@ TRIVJPEG_AVX2 inline __m256i LastBytesAvx2(__m256i v) {
 // category the tables cannot code.
 TRIVJPEG_AVX2 __attribute__((noinline)) bool CategoriesAndFieldsAvx2(const int16_t *block,
                                                                      uint8_t *to) {
-    const __m256i bias = _mm256_set1_epi16(126);
     __m256i magnitudes = _mm256_setzero_si256();
 #pragma GCC unroll 2
     for (int i = 0; i < 2; ++i) {
@@ -229,20 +237,10 @@ TRIVJPEG_AVX2 __attribute__((noinline)) bool CategoriesAndFieldsAvx2(const int16
             const __m256i y =
                 _mm256_loadu_si256(reinterpret_cast<const __m256i *>(block + 32 * i + 16 * j));
             __m256i m = _mm256_abs_epi16(y);
-            // The DC, lane 0, is coded apart: neither checked nor coded
-            // here (category 0).
-            if (i + j == 0) {
-                m = _mm256_and_si256(m, _mm256_setr_epi16(0, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
-                                                          -1, -1, -1, -1, -1));
-            }
+            // The DC is neither checked nor coded here (category 0).
+            if (i + j == 0) m = WithoutDcAvx2(m);
             magnitudes = _mm256_or_si256(magnitudes, m);
-            // Categories as in CategoriseAvx2: the float exponent of m.
-            __m256i e0 = _mm256_cvtepu16_epi32(_mm256_castsi256_si128(m));
-            __m256i e1 = _mm256_cvtepu16_epi32(_mm256_extracti128_si256(m, 1));
-            e0 = _mm256_srli_epi32(_mm256_castps_si256(_mm256_cvtepi32_ps(e0)), 23);
-            e1 = _mm256_srli_epi32(_mm256_castps_si256(_mm256_cvtepi32_ps(e1)), 23);
-            c[j] = _mm256_subs_epu16(_mm256_permute4x64_epi64(_mm256_packus_epi32(e0, e1), 0xD8),
-                                     bias);
+            c[j] = CategoriesOfAvx2(m);
             // Value bits: y, or y - 1 for negative y, cut to the bits of m.
             __m256i below = _mm256_or_si256(m, _mm256_srli_epi16(m, 1));
             below = _mm256_or_si256(below, _mm256_srli_epi16(below, 2));
@@ -260,11 +258,7 @@ TRIVJPEG_AVX2 __attribute__((noinline)) bool CategoriesAndFieldsAvx2(const int16
         _mm256_storeu_si256(reinterpret_cast<__m256i *>(to + 128 + 32 * i),
                             _mm256_packus_epi16(hi[0], hi[1]));
     }
-    // abs(-32768) stays 0x8000, which the mask catches like every other.
-    if (!_mm256_testz_si256(magnitudes,
-                            _mm256_set1_epi16(static_cast<int16_t>(~kMaxAcMagnitude)))) {
-        return false;
-    }
+    if (!AcCategoriesFitAvx2(magnitudes)) return false;
     for (int k = 0; k < 3; ++k) ZigZagBytesAvx2(to + 64 * k);
     return true;
 }
@@ -331,9 +325,6 @@ TRIVJPEG_AVX2 bool MakeEntriesAvx2(const int16_t *block, CodeEntries *entries, u
     return true;
 }
 
-#endif
-
-#if defined(__i386__)
 // The codes of a block for the 32-bit AVX2 coder, by hand. Compiled, the
 // loop over the nonzero coefficients keeps its writer's count and pointer
 // and the mask on the stack (i386 has seven registers, six where a function
@@ -677,7 +668,6 @@ struct AsmWalkAvx2 {
         return frame.magnitudes;
     }
 };
-using WalkAvx2 = AsmWalkAvx2<>;
 
 alignas(32) inline constexpr uint8_t kIota32[32] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10,
                                                     11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21,
@@ -737,66 +727,82 @@ __attribute__((always_inline)) inline void MoveShortAvx2(ByteStream *out, const 
     }
     MovePackedAvx2<kStore>(out, packed, n);
 }
-template <bool kStore>
-constexpr PackedMover kMoverAvx2 = MoveShortAvx2<kStore>;
-#else
-using WalkAvx2 = OwnWalk;
-template <bool kStore>
-constexpr PackedMover kMoverAvx2 = MovePackedAvx2<kStore>;
-#endif
 
 // Below this many nonzero coefficients, categorising them one by one is
 // cheaper than all 64 at once.
 constexpr int kTableFrom = 12;
 // From this many, a 32-bit build makes their runs and symbols at once too.
-[[maybe_unused]] constexpr int kEntriesFrom = 20;
+constexpr int kEntriesFrom = 20;
 
-#if defined(__i386__)
-// A 32-bit build's dense blocks: their runs, symbols and value bits made
-// for the whole block at once, then the entries walk.
-template <bool kStore>
-TRIVJPEG_AVX2 __attribute__((always_inline)) inline int32_t CodeDenseBlockAvx2(
-    ByteStream *out, ComponentSpec *component, const int16_t *block, int32_t difference,
-    uint64_t nonzero) {
-    CodeEntries entries;
-    uint8_t scratch[192];
-    if (!MakeEntriesAvx2(block, &entries, scratch)) return 0;
-    return CodeBlockWalked<BusyWriter<kStore, kMoverAvx2<kStore>>, true, AsmWalkAvx2<true>>(
-        out, component, &entries, difference, nonzero);
+// CodeBlockDirectBody's work with one of the hand loops, which append the
+// code and value bits of the DC difference (of category kMaxDcCategory or
+// less), then those of every nonzero AC coefficient (coefficients: the
+// block, its CoefficientBits or its CodeEntries), ZRL codes included, and
+// EOB where the block ends in zeros. Run returns the bitwise OR of the AC
+// magnitudes where it finds them (0 otherwise).
+template <bool kStore, class Walk, bool kTabled = false>
+__attribute__((always_inline)) inline int32_t CodeBlockWalked(ByteStream *out,
+                                                              ComponentSpec *component,
+                                                              const void *coefficients,
+                                                              int32_t difference,
+                                                              uint64_t nonzero) {
+    // Category kMaxDcCategory or less: |difference| < 2^11.
+    constexpr uint32_t kBound = (1u << kMaxDcCategory) - 1;
+    if (static_cast<uint32_t>(difference) + kBound > 2 * kBound) return 0;
+    using Writer = NarrowPackedWriter<kStore, MoveShortAvx2<kStore>>;
+    uint8_t room[Writer::kRoom];
+    Writer w;
+    w.Start(out, room);
+    const uint32_t magnitudes =
+        Walk::template Run<kTabled>(&w, component, coefficients, difference, nonzero);
+    if (magnitudes > kMaxAcMagnitude) return 0;
+    w.Finish(out);
+    return 1;
 }
-#endif
 
-// The same code at the AVX2 level: shifts by a register count without the
-// count register (shlx), tzcnt, bzhi, and the categories of busy blocks from
-// CategoriseAvx2 (in a 32-bit build, blocks of kEntriesFrom or more from
-// MakeEntriesAvx2, and the hand loops).
+// The same code at the AVX2 level in a 32-bit build: the hand loops, the
+// categories of blocks of kTableFrom or more from CategoriseAvx2, and from
+// kEntriesFrom on their runs and symbols too, from MakeEntriesAvx2.
 template <bool kStore>
 TRIVJPEG_AVX2 __attribute__((always_inline)) inline int32_t CodeBlockDirectAvx2(
     ByteStream *out, ComponentSpec *component, const int16_t *block, int32_t difference,
     uint64_t nonzero) {
     if (std::popcount(nonzero) >= kTableFrom) {
-#if defined(__i386__)
         if (std::popcount(nonzero) >= kEntriesFrom) {
-            return CodeDenseBlockAvx2<kStore>(out, component, block, difference, nonzero);
+            CodeEntries entries;
+            uint8_t scratch[192];
+            if (!MakeEntriesAvx2(block, &entries, scratch)) return 0;
+            return CodeBlockWalked<kStore, AsmWalkAvx2<true>, true>(out, component, &entries,
+                                                                    difference, nonzero);
         }
-#endif
         CoefficientBits bits;
         if (!CategoriseAvx2(block, &bits)) return 0;
-        using Writer = BusyWriter<kStore, kMoverAvx2<kStore>>;
-        if constexpr (std::is_same_v<WalkAvx2, OwnWalk>) {
-            return CodeBlockDirectBody<Writer, true>(out, component, block, difference, nonzero,
-                                                     &bits);
-        } else {
-            return CodeBlockWalked<Writer, true, WalkAvx2>(out, component, &bits, difference,
-                                                           nonzero);
-        }
+        return CodeBlockWalked<kStore, AsmWalkAvx2<>, true>(out, component, &bits, difference,
+                                                            nonzero);
     }
-    if constexpr (sizeof(void *) == 4) {
-        return CodeBlockDirect<kStore, WalkAvx2, kMoverAvx2<kStore>>(out, component, block,
-                                                                     difference, nonzero);
+    return CodeBlockWalked<kStore, AsmWalkAvx2<>>(out, component, block, difference, nonzero);
+}
+#else
+// Below this many nonzero coefficients, categorising them one by one is
+// cheaper than all 64 at once.
+constexpr int kTableFrom = 12;
+
+// The same code at the AVX2 level: shifts by a register count without the
+// count register (shlx), tzcnt, bzhi, and the categories of busy blocks from
+// CategoriseAvx2.
+template <bool kStore>
+TRIVJPEG_AVX2 __attribute__((always_inline)) inline int32_t CodeBlockDirectAvx2(
+    ByteStream *out, ComponentSpec *component, const int16_t *block, int32_t difference,
+    uint64_t nonzero) {
+    if (std::popcount(nonzero) >= kTableFrom) {
+        CoefficientBits bits;
+        if (!CategoriseAvx2(block, &bits)) return 0;
+        return CodeBlockDirectBody<BusyWriter<kStore, MovePackedAvx2<kStore>>, true>(
+            out, component, block, difference, nonzero, &bits);
     }
     return CodeBlockDirect<kStore>(out, component, block, difference, nonzero);
 }
+#endif
 
 }  // namespace
 
