@@ -222,57 +222,105 @@ TRIVJPEG_AVX2 inline __m256i LastBytesAvx2(__m256i v) {
     return _mm256_shuffle_epi8(v, _mm256_set1_epi8(15));
 }
 
-// The categories of a block's AC coefficients, and the low and high bytes
-// of their value bits, 64 bytes each in zig-zag order from `to` (the DC's
-// are 0). False, the bytes left unordered, when an AC magnitude has a
-// category the tables cannot code.
-TRIVJPEG_AVX2 __attribute__((noinline)) bool CategoriesAndFieldsAvx2(const int16_t *block,
-                                                                     uint8_t *to) {
-    __m256i magnitudes = _mm256_setzero_si256();
+// The low and high bytes of a block's value bits before their cut (y, less
+// one where y is negative), 64 bytes each in zig-zag order from `to`.
+TRIVJPEG_AVX2 __attribute__((always_inline)) inline void ValueBytesAvx2(const int16_t *block,
+                                                                        uint8_t *to) {
 #pragma GCC unroll 2
     for (int i = 0; i < 2; ++i) {
-        __m256i c[2], lo[2], hi[2];
+        __m256i lo[2], hi[2];
 #pragma GCC unroll 2
         for (int j = 0; j < 2; ++j) {
             const __m256i y =
                 _mm256_loadu_si256(reinterpret_cast<const __m256i *>(block + 32 * i + 16 * j));
-            __m256i m = _mm256_abs_epi16(y);
-            // The DC is neither checked nor coded here (category 0).
-            if (i + j == 0) m = WithoutDcAvx2(m);
-            magnitudes = _mm256_or_si256(magnitudes, m);
-            c[j] = CategoriesOfAvx2(m);
-            // Value bits: y, or y - 1 for negative y, cut to the bits of m.
-            __m256i below = _mm256_or_si256(m, _mm256_srli_epi16(m, 1));
-            below = _mm256_or_si256(below, _mm256_srli_epi16(below, 2));
-            below = _mm256_or_si256(below, _mm256_srli_epi16(below, 4));
-            below = _mm256_or_si256(below, _mm256_srli_epi16(below, 8));
-            const __m256i field =
-                _mm256_and_si256(_mm256_add_epi16(y, _mm256_srai_epi16(y, 15)), below);
-            lo[j] = _mm256_and_si256(field, _mm256_set1_epi16(0xFF));
-            hi[j] = _mm256_srli_epi16(field, 8);
+            const __m256i value = _mm256_add_epi16(y, _mm256_srai_epi16(y, 15));
+            lo[j] = _mm256_and_si256(value, _mm256_set1_epi16(0xFF));
+            hi[j] = _mm256_srli_epi16(value, 8);
         }
         _mm256_storeu_si256(reinterpret_cast<__m256i *>(to + 32 * i),
-                            _mm256_packus_epi16(c[0], c[1]));
-        _mm256_storeu_si256(reinterpret_cast<__m256i *>(to + 64 + 32 * i),
                             _mm256_packus_epi16(lo[0], lo[1]));
-        _mm256_storeu_si256(reinterpret_cast<__m256i *>(to + 128 + 32 * i),
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(to + 64 + 32 * i),
                             _mm256_packus_epi16(hi[0], hi[1]));
     }
-    if (!AcCategoriesFitAvx2(magnitudes)) return false;
-    for (int k = 0; k < 3; ++k) ZigZagBytesAvx2(to + 64 * k);
-    return true;
+    ZigZagBytesAvx2(to);
+    ZigZagBytesAvx2(to + 64);
+}
+
+// Tables of 32 bytes for MakeEntriesAvx2. For pshufb, the same 16 in both
+// halves: the significant bits of a nibble, plus `up` where nonzero (for
+// the nibble `up` bits up in a magnitude); the low bits of a category as
+// masks of the low byte of its value bits and of the high byte. And the
+// bits above kMaxAcMagnitude's high byte, in every byte but the DC's.
+struct ByteTable {
+    alignas(32) uint8_t byte[32];
+};
+enum class TableOf { kNibbleBits, kLowByteBits, kHighByteBits, kAcHighBytesOver };
+constexpr ByteTable MakeByteTable(TableOf of, int up = 0) {
+    ByteTable t{};
+    for (int i = 0; i < 32; ++i) {
+        const int n = i % 16;
+        int bits = n ? std::bit_width(static_cast<unsigned>(n)) + up : 0;
+        if (of == TableOf::kLowByteBits) bits = n < 8 ? (1 << n) - 1 : 0xFF;
+        if (of == TableOf::kHighByteBits) bits = n > 8 ? (1 << (n - 8)) - 1 : 0;
+        if (of == TableOf::kAcHighBytesOver) bits = i ? ~(kMaxAcMagnitude >> 8) : 0;
+        t.byte[i] = static_cast<uint8_t>(bits);
+    }
+    return t;
+}
+inline constexpr ByteTable kNibbleBits[3] = {MakeByteTable(TableOf::kNibbleBits, 0),
+                                             MakeByteTable(TableOf::kNibbleBits, 4),
+                                             MakeByteTable(TableOf::kNibbleBits, 8)};
+inline constexpr ByteTable kLowByteBits = MakeByteTable(TableOf::kLowByteBits);
+inline constexpr ByteTable kHighByteBits = MakeByteTable(TableOf::kHighByteBits);
+inline constexpr ByteTable kAcHighBytesOver = MakeByteTable(TableOf::kAcHighBytesOver);
+TRIVJPEG_AVX2 inline __m256i LoadAvx2(const ByteTable &table) {
+    return _mm256_load_si256(reinterpret_cast<const __m256i *>(table.byte));
+}
+TRIVJPEG_AVX2 inline __m256i LookUpAvx2(const ByteTable &table, __m256i index) {
+    return _mm256_shuffle_epi8(LoadAvx2(table), index);
+}
+
+// The categories of 32 coefficients from the low and high bytes of their
+// value bits before the cut (ValueBytesAvx2), and those bytes cut to the
+// category: the magnitude is the value bits, inverted where y is negative
+// (the high byte's top bit), and its category the significant bits of its
+// highest nonzero nibble. The high bytes of the magnitudes are ORed into
+// `highs`: a magnitude the tables code has at most 10 bits, a high byte of
+// at most 3 (the DC's, any, is neither checked nor read).
+TRIVJPEG_AVX2 inline __m256i CategoriesOfBytesAvx2(__m256i *low, __m256i *high, __m256i *highs) {
+    const __m256i negative = _mm256_cmpgt_epi8(_mm256_setzero_si256(), *high);
+    const __m256i mlo = _mm256_xor_si256(*low, negative);
+    const __m256i mhi = _mm256_xor_si256(*high, negative);
+    *highs = _mm256_or_si256(*highs, mhi);
+    const __m256i nibble = _mm256_set1_epi8(15);
+    const __m256i category = _mm256_max_epu8(
+        _mm256_max_epu8(
+            LookUpAvx2(kNibbleBits[0], _mm256_and_si256(mlo, nibble)),
+            LookUpAvx2(kNibbleBits[1], _mm256_and_si256(_mm256_srli_epi16(mlo, 4), nibble))),
+        LookUpAvx2(kNibbleBits[2], mhi));
+    *low = _mm256_and_si256(*low, LookUpAvx2(kLowByteBits, category));
+    *high = _mm256_and_si256(*high, LookUpAvx2(kHighByteBits, category));
+    return category;
 }
 
 // False, making nothing, when an AC magnitude has a category the tables
-// cannot code. `scratch` (192 bytes) holds the categories and value bytes
-// the entries are made from.
+// cannot code. `scratch` (128 bytes) holds the value bytes the entries are
+// made from.
 TRIVJPEG_AVX2 bool MakeEntriesAvx2(const int16_t *block, CodeEntries *entries, uint8_t *scratch) {
-    const uint8_t *const categories = scratch, *const lows = scratch + 64,
-                         *const highs = scratch + 128;
-    if (!CategoriesAndFieldsAvx2(block, scratch)) return false;
-    const __m256i category[2] = {
-        _mm256_loadu_si256(reinterpret_cast<const __m256i *>(categories)),
-        _mm256_loadu_si256(reinterpret_cast<const __m256i *>(categories + 32))};
+    uint8_t *const lows = scratch, *const highs = scratch + 64;
+    ValueBytesAvx2(block, scratch);
+    // The categories, and the value bytes cut in place.
+    __m256i category[2], magnitudes = _mm256_setzero_si256();
+#pragma GCC unroll 2
+    for (int h = 0; h < 2; ++h) {
+        __m256i *const low = reinterpret_cast<__m256i *>(lows + 32 * h);
+        __m256i *const high = reinterpret_cast<__m256i *>(highs + 32 * h);
+        __m256i l = _mm256_loadu_si256(low), g = _mm256_loadu_si256(high);
+        category[h] = CategoriesOfBytesAvx2(&l, &g, &magnitudes);
+        _mm256_storeu_si256(low, l);
+        _mm256_storeu_si256(high, g);
+    }
+    if (!_mm256_testz_si256(magnitudes, LoadAvx2(kAcHighBytesOver))) return false;
 
     // The index of the nonzero coefficient before each (the DC's, 0, where
     // none is): the index where nonzero, else 0, carried forward by a
@@ -281,6 +329,7 @@ TRIVJPEG_AVX2 bool MakeEntriesAvx2(const int16_t *block, CodeEntries *entries, u
         _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20,
                          21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31);
     __m256i last[2];
+#pragma GCC unroll 2
     for (int h = 0; h < 2; ++h) {
         const __m256i index = _mm256_add_epi8(iota, _mm256_set1_epi8(static_cast<char>(32 * h)));
         __m256i v = _mm256_and_si256(_mm256_cmpgt_epi8(category[h], _mm256_setzero_si256()), index);
@@ -295,6 +344,7 @@ TRIVJPEG_AVX2 bool MakeEntriesAvx2(const int16_t *block, CodeEntries *entries, u
     const __m256i before[2] = {
         _mm256_alignr_epi8(last[0], _mm256_permute2x128_si256(last[0], last[0], 0x08), 15),
         _mm256_alignr_epi8(last[1], _mm256_permute2x128_si256(last[1], last[0], 0x03), 15)};
+#pragma GCC unroll 2
     for (int h = 0; h < 2; ++h) {
         const __m256i index = _mm256_add_epi8(iota, _mm256_set1_epi8(static_cast<char>(32 * h)));
         const __m256i run = _mm256_sub_epi8(_mm256_sub_epi8(index, before[h]), _mm256_set1_epi8(1));
@@ -331,9 +381,9 @@ TRIVJPEG_AVX2 bool MakeEntriesAvx2(const int16_t *block, CodeEntries *entries, u
 // realigns its stack for vector spills), some 60 instructions a
 // coefficient; here the seven hold the bits, their count, the packed
 // pointer, the mask and three temporaries (ebp saved and restored around
-// the loop), and the rest sits on the loop's own stack: about 45 where the
+// the loop), and the rest sits on the loop's own stack: about 48 where the
 // loop finds each category itself, 43 where CoefficientBits hold them, 30
-// where CodeEntries hold each run and symbol too. The whole bytes are
+// where CodeEntries hold each run, symbol and value bits. The whole bytes are
 // packed as the narrow packed writer packs them; a code that does not fit
 // with the bits pending is split where the writer would not split it
 // (between the code and its value bits), but the bytes packed depend on the
@@ -770,7 +820,7 @@ TRIVJPEG_AVX2 __attribute__((always_inline)) inline int32_t CodeBlockDirectAvx2(
     if (std::popcount(nonzero) >= kTableFrom) {
         if (std::popcount(nonzero) >= kEntriesFrom) {
             CodeEntries entries;
-            uint8_t scratch[192];
+            uint8_t scratch[128];
             if (!MakeEntriesAvx2(block, &entries, scratch)) return 0;
             return CodeBlockWalked<kStore, AsmWalkAvx2<true>, true>(out, component, &entries,
                                                                     difference, nonzero);
