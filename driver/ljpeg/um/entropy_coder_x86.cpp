@@ -382,7 +382,7 @@ TRIVJPEG_AVX2 bool MakeEntriesAvx2(const int16_t *block, CodeEntries *entries, u
 // coefficient; here the seven hold the bits, their count, the packed
 // pointer, the mask and three temporaries (ebp saved and restored around
 // the loop), and the rest sits on the loop's own stack: about 48 where the
-// loop finds each category itself, 43 where CoefficientBits hold them, 30
+// loop finds each category itself, 43 where CoefficientBits hold them, 29
 // where CodeEntries hold each run, symbol and value bits. The whole bytes are
 // packed as the narrow packed writer packs them; a code that does not fit
 // with the bits pending is split where the writer would not split it
@@ -411,18 +411,19 @@ struct WalkFrame {
 static_assert(sizeof(WalkFrame) == 40);
 
 // clang-format off
-// The whole bytes of the count (edi) bits pending in esi packed by one
-// store at ebx, left-aligned; ebx moves on past them, 7 bits or fewer stay.
+// The whole bytes of the count (bl) bits pending in esi packed by one
+// store at edi, left-aligned; edi moves on past them, 7 bits or fewer stay
+// (and the count's upper bytes, which the entries walk fills, cleared).
 #define TRIVJPEG_PACK_WHOLE     \
-    "mov %%edi, %%eax\n\t"      \
+    "mov %%ebx, %%eax\n\t"      \
     "neg %%eax\n\t"             \
     "shlx %%eax, %%esi, %%eax\n\t" \
     "bswap %%eax\n\t"           \
-    "mov %%eax, (%%ebx)\n\t"    \
-    "mov %%edi, %%eax\n\t"      \
+    "mov %%eax, (%%edi)\n\t"    \
+    "movzbl %%bl, %%eax\n\t"    \
     "shr $3, %%eax\n\t"         \
-    "add %%eax, %%ebx\n\t"      \
-    "and $7, %%edi\n\t"
+    "add %%eax, %%edi\n\t"      \
+    "and $7, %%ebx\n\t"
 
 // From the natural index in eax, the coefficients in edx and (run + 1) x 16
 // in ecx: the value bits before their cut in eax (y, less one where y is
@@ -447,7 +448,7 @@ static_assert(sizeof(WalkFrame) == 40);
 
 // eax: index, then table address and length; ecx: run, symbol, code;
 // edx: category, with the value bits above it (shlx takes the low 5 bits
-// of a count, the category); esi: bits; edi: their count; ebx: packed
+// of a count, the category); esi: bits; ebx: their count; edi: packed
 // pointer; ebp: mask.
 // The frame pushed, then the DC.
 #define TRIVJPEG_WALK_ENTER \
@@ -477,17 +478,17 @@ static_assert(sizeof(WalkFrame) == 40);
     "mov 28(%%esp), %%ecx\n\t" \
     "movzwl %c[code](%%ecx,%%edx,2), %%ebp\n\t" \
     "movzbl %c[length](%%ecx,%%edx), %%ecx\n\t" \
-    "add %%ecx, %%edi\n\t" \
+    "add %%ecx, %%ebx\n\t" \
     "shlx %%ecx, %%esi, %%esi\n\t" \
     "or %%ebp, %%esi\n\t" \
-    "lea (%%edi,%%edx), %%ecx\n\t" \
+    "lea (%%ebx,%%edx), %%ecx\n\t" \
     "cmp $32, %%ecx\n\t" \
     "jbe .Ldc%=\n\t" \
     "mov %%eax, %%ebp\n\t" /* the value bits, kept from the packing */ \
     TRIVJPEG_PACK_WHOLE \
     "mov %%ebp, %%eax\n\t" \
     ".Ldc%=:\n\t" \
-    "add %%edx, %%edi\n\t" \
+    "add %%edx, %%ebx\n\t" \
     "shlx %%edx, %%esi, %%esi\n\t" \
     "or %%eax, %%esi\n\t" \
     TRIVJPEG_PACK_WHOLE
@@ -501,7 +502,7 @@ static_assert(sizeof(WalkFrame) == 40);
     "mov 4(%%esp), %%eax\n\t" /* EOB */ \
     "movzwl %c[code](%%eax), %%edx\n\t" \
     "movzbl %c[length](%%eax), %%eax\n\t" \
-    "add %%eax, %%edi\n\t" \
+    "add %%eax, %%ebx\n\t" \
     "shlx %%eax, %%esi, %%esi\n\t" \
     "or %%edx, %%esi\n\t" \
     TRIVJPEG_PACK_WHOLE \
@@ -536,8 +537,8 @@ static_assert(sizeof(WalkFrame) == 40);
     "add %%ecx, %%eax\n\t" \
     "movzwl %c[code](%%eax,%%ecx), %%ecx\n\t" \
     "movzbl %c[length](%%eax), %%eax\n\t" \
-    "add %%eax, %%edi\n\t" \
-    "cmp $32, %%edi\n\t" \
+    "add %%eax, %%ebx\n\t" \
+    "cmp $32, %%bl\n\t" \
     "ja .Llong%=\n\t" \
     "shlx %%eax, %%esi, %%esi\n\t" \
     "or %%ecx, %%esi\n\t" \
@@ -571,7 +572,7 @@ static_assert(sizeof(WalkFrame) == 40);
     LOOK_UP \
     "movzbl %%cl, %%ecx\n\t" /* the symbol, inside the table */ \
     "bzhi %%edx, %%eax, %%eax\n\t" \
-    "add %%edx, %%edi\n\t" \
+    "add %%edx, %%ebx\n\t" \
     "shl $5, %%eax\n\t" \
     "or %%eax, %%edx\n\t" \
     TRIVJPEG_WALK_STEP("5") \
@@ -581,7 +582,7 @@ static_assert(sizeof(WalkFrame) == 40);
     "mov 4(%%esp), %%eax\n\t" \
     "movzwl %c[zrlCode](%%eax), %%edx\n\t" \
     "movzbl %c[zrlLength](%%eax), %%eax\n\t" \
-    "add %%eax, %%edi\n\t" \
+    "add %%eax, %%ebx\n\t" \
     "shlx %%eax, %%esi, %%esi\n\t" \
     "or %%edx, %%esi\n\t" \
     TRIVJPEG_PACK_WHOLE \
@@ -597,19 +598,19 @@ static_assert(sizeof(WalkFrame) == 40);
     "or %%ecx, %%esi\n\t" \
     "mov %%edx, %%ecx\n\t" \
     "and $31, %%ecx\n\t" \
-    "sub %%ecx, %%edi\n\t" \
+    "sub %%ecx, %%ebx\n\t" \
     TRIVJPEG_PACK_WHOLE \
-    "add %%ecx, %%edi\n\t" \
+    "add %%ecx, %%ebx\n\t" \
     "shlx %%edx, %%esi, %%esi\n\t" \
     "shr $5, %%edx\n\t" \
     "or %%edx, %%esi\n\t" \
     "jmp .Lpack%=\n" \
     TRIVJPEG_WALK_LEAVE
 
-// The operands: the writer's bits, count and pointer in esi, edi and ebx,
+// The operands: the writer's bits, count and pointer in esi, ebx and edi,
 // the frame's address in eax; the tables' offsets.
 #define TRIVJPEG_WALK_OPERANDS                                                         \
-    : "+S"(w->bits), "+D"(w->count), "+b"(w->next), "+a"(f)                           \
+    : "+S"(w->bits), "+b"(w->count), "+D"(w->next), "+a"(f)                           \
     : [code] "i"(offsetof(HuffmanCodeTable, code)),                                    \
       [length] "i"(offsetof(HuffmanCodeTable, codeLength)),                            \
       [zrlCode] "i"(offsetof(HuffmanCodeTable, code) + 2 * 0xF0),                      \
@@ -618,14 +619,17 @@ static_assert(sizeof(WalkFrame) == 40);
     : "ecx", "edx", "memory", "cc"
 
 // The walk over a block's CodeEntries, its runs and symbols made already:
-// 30 instructions a coefficient. The category is added to the count with
-// the ZRL codes' number times 32 above it, so that a coefficient with ZRL
-// codes first leaves the loop at the same compare as a code that does not
-// fit (more than 32 bits with those pending: the code packed, then the
-// value bits).
+// 29 instructions a coefficient. The whole entry is added to the count:
+// its low byte, the category with the ZRL codes' number times 32 above it,
+// so that a coefficient with ZRL codes first leaves the loop at the same
+// compare as a code that does not fit (more than 32 bits with those
+// pending: the code packed, then the value bits); its upper bytes land in
+// the count's, which the compare (of bl) and the packing (the low bits of
+// the count's negation, then bl) do not read and the packing clears.
 #define TRIVJPEG_WALK_ENTRIES \
     TRIVJPEG_WALK_ENTER \
     TRIVJPEG_WALK_HALVES("addl $128, 0(%%esp)\n") /* the entries */ \
+    ".p2align 4\n" /* where the code before left it, up to 3% slower */ \
     ".Lnext%=:\n\t" \
     "tzcnt %%ebp, %%eax\n\t" \
     "blsr %%ebp, %%ebp\n\t" \
@@ -633,23 +637,18 @@ static_assert(sizeof(WalkFrame) == 40);
     "mov (%%edx,%%eax,4), %%edx\n" \
     ".Lcode%=:\n\t" \
     "movzbl %%dh, %%ecx\n\t" /* the symbol */ \
-    "movzbl %%dl, %%eax\n\t" /* s, ZRL codes x 32 */ \
-    "add %%eax, %%edi\n\t" \
+    "add %%edx, %%ebx\n\t" /* s, ZRL codes x 32 */ \
     TRIVJPEG_WALK_STEP("16") \
     ".Llong%=:\n\t" \
-    "sub %%eax, %%edi\n\t" \
+    "sub %%eax, %%ebx\n\t" \
+    "sub %%edx, %%ebx\n\t" \
     "test $0xE0, %%dl\n\t" \
     "jnz .Lzeros%=\n\t" \
-    "mov %%eax, 12(%%esp)\n\t" /* the length, in the unused magnitudes */ \
-    "movzbl %%dl, %%eax\n\t" \
-    "sub %%eax, %%edi\n\t" \
-    "mov 12(%%esp), %%eax\n\t" \
-    "add %%eax, %%edi\n\t" \
+    "add %%eax, %%ebx\n\t" \
     "shlx %%eax, %%esi, %%esi\n\t" \
     "or %%ecx, %%esi\n\t" \
     TRIVJPEG_PACK_WHOLE \
-    "movzbl %%dl, %%eax\n\t" \
-    "add %%eax, %%edi\n\t" \
+    "add %%edx, %%ebx\n\t" \
     "shlx %%edx, %%esi, %%esi\n\t" \
     "shr $16, %%edx\n\t" \
     "or %%edx, %%esi\n\t" \
@@ -658,7 +657,6 @@ static_assert(sizeof(WalkFrame) == 40);
  /* entry, is left as it is by the ZRL codes and their packing). */ \
     ".Lzeros%=:\n\t" \
     "movzbl %%dl, %%eax\n\t" \
-    "sub %%eax, %%edi\n\t" \
     "shr $5, %%eax\n\t" \
     "mov %%eax, 16(%%esp)\n\t" \
     "and $0xFFFFFF1F, %%edx\n" \
@@ -666,7 +664,7 @@ static_assert(sizeof(WalkFrame) == 40);
     "mov 4(%%esp), %%eax\n\t" \
     "movzwl %c[zrlCode](%%eax), %%ecx\n\t" \
     "movzbl %c[zrlLength](%%eax), %%eax\n\t" \
-    "add %%eax, %%edi\n\t" \
+    "add %%eax, %%ebx\n\t" \
     "shlx %%eax, %%esi, %%esi\n\t" \
     "or %%ecx, %%esi\n\t" \
     TRIVJPEG_PACK_WHOLE \
@@ -708,8 +706,7 @@ struct AsmWalkAvx2 {
         WalkFrame *f = &frame;
         if constexpr (kEntries) {
             asm volatile(TRIVJPEG_WALK_ENTRIES TRIVJPEG_WALK_OPERANDS);
-            // Not frame.magnitudes: this walk keeps a code length there.
-            return 0;
+            return 0;  // checked when the entries were made
         } else if constexpr (kTabled) {
             asm volatile(TRIVJPEG_WALK(TRIVJPEG_LOOK_UP_CATEGORY) TRIVJPEG_WALK_OPERANDS);
         } else {
