@@ -387,8 +387,8 @@ TRIVJPEG_AVX2 bool MakeEntriesAvx2(const int16_t *block, CodeEntries *entries, u
 // packed as the narrow packed writer packs them; a code that does not fit
 // with the bits pending is split where the writer would not split it
 // (between the code and its value bits), but the bytes packed depend on the
-// sequence of bits alone, so they are the same. Needs BMI1 and BMI2 (tzcnt,
-// blsr, bzhi, shlx): AVX2 callers only.
+// sequence of bits alone, so they are the same. Needs BMI1, BMI2 (tzcnt,
+// blsr, bzhi, shlx) and MOVBE: AVX2 callers only.
 //
 // The frame, pushed as the loop's stack (from esp): the coefficients (the
 // block, its CoefficientBits or its CodeEntries), the AC table, the zig-zag
@@ -418,8 +418,7 @@ static_assert(sizeof(WalkFrame) == 40);
     "mov %%ebx, %%eax\n\t"      \
     "neg %%eax\n\t"             \
     "shlx %%eax, %%esi, %%eax\n\t" \
-    "bswap %%eax\n\t"           \
-    "mov %%eax, (%%edi)\n\t"    \
+    "movbe %%eax, (%%edi)\n\t"  \
     "movzbl %%bl, %%eax\n\t"    \
     "shr $3, %%eax\n\t"         \
     "add %%eax, %%edi\n\t"      \
