@@ -381,8 +381,8 @@ TRIVJPEG_AVX2 bool MakeEntriesAvx2(const int16_t *block, CodeEntries *entries, u
 // realigns its stack for vector spills), some 60 instructions a
 // coefficient; here the seven hold the bits, their count, the packed
 // pointer, the mask and three temporaries (ebp saved and restored around
-// the loop), and the rest sits on the loop's own stack: about 48 where the
-// loop finds each category itself, 43 where CoefficientBits hold them, 29
+// the loop), and the rest sits on the loop's own stack: about 47 where the
+// loop finds each category itself, 42 where CoefficientBits hold them, 28
 // where CodeEntries hold each run, symbol and value bits. The whole bytes are
 // packed as the narrow packed writer packs them; a code that does not fit
 // with the bits pending is split where the writer would not split it
@@ -618,7 +618,7 @@ static_assert(sizeof(WalkFrame) == 40);
     : "ecx", "edx", "memory", "cc"
 
 // The walk over a block's CodeEntries, its runs and symbols made already:
-// 29 instructions a coefficient. The whole entry is added to the count:
+// 28 instructions a coefficient. The whole entry is added to the count:
 // its low byte, the category with the ZRL codes' number times 32 above it,
 // so that a coefficient with ZRL codes first leaves the loop at the same
 // compare as a code that does not fit (more than 32 bits with those
