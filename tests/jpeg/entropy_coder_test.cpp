@@ -245,6 +245,9 @@ TEST(BlockCoder, BlocksTheTablesCannotCodeFailInsideTheirBuffers) {
         {"AC -32768 after 14 zeros", 15, -32768, 0},
         {"AC -32768 after 15 zeros", 16, -32768, 0},
         {"AC 32767", 5, 32767, 0},
+        // Zig-zag 32 sits where the DC does in the second half of 64.
+        {"AC 1024 at zig-zag 32", 32, 1024, 0},
+        {"AC -32768 at zig-zag 32", 32, -32768, 0},
         {"DC difference 2048", 0, 1024, -1024},
         {"DC difference -65535", 0, -32768, 32767},
     };

@@ -249,12 +249,12 @@ TRIVJPEG_AVX2 __attribute__((always_inline)) inline void ValueBytesAvx2(const in
 // Tables of 32 bytes for MakeEntriesAvx2. For pshufb, the same 16 in both
 // halves: the significant bits of a nibble, plus `up` where nonzero (for
 // the nibble `up` bits up in a magnitude); the low bits of a category as
-// masks of the low byte of its value bits and of the high byte. And the
-// bits above kMaxAcMagnitude's high byte, in every byte but the DC's.
+// masks of the low byte of its value bits and of the high byte. And every
+// byte set but the first, the DC's.
 struct ByteTable {
     alignas(32) uint8_t byte[32];
 };
-enum class TableOf { kNibbleBits, kLowByteBits, kHighByteBits, kAcHighBytesOver };
+enum class TableOf { kNibbleBits, kLowByteBits, kHighByteBits, kAcBytes };
 constexpr ByteTable MakeByteTable(TableOf of, int up = 0) {
     ByteTable t{};
     for (int i = 0; i < 32; ++i) {
@@ -262,7 +262,7 @@ constexpr ByteTable MakeByteTable(TableOf of, int up = 0) {
         int bits = n ? std::bit_width(static_cast<unsigned>(n)) + up : 0;
         if (of == TableOf::kLowByteBits) bits = n < 8 ? (1 << n) - 1 : 0xFF;
         if (of == TableOf::kHighByteBits) bits = n > 8 ? (1 << (n - 8)) - 1 : 0;
-        if (of == TableOf::kAcHighBytesOver) bits = i ? ~(kMaxAcMagnitude >> 8) : 0;
+        if (of == TableOf::kAcBytes) bits = i ? 0xFF : 0;
         t.byte[i] = static_cast<uint8_t>(bits);
     }
     return t;
@@ -272,7 +272,7 @@ inline constexpr ByteTable kNibbleBits[3] = {MakeByteTable(TableOf::kNibbleBits,
                                              MakeByteTable(TableOf::kNibbleBits, 8)};
 inline constexpr ByteTable kLowByteBits = MakeByteTable(TableOf::kLowByteBits);
 inline constexpr ByteTable kHighByteBits = MakeByteTable(TableOf::kHighByteBits);
-inline constexpr ByteTable kAcHighBytesOver = MakeByteTable(TableOf::kAcHighBytesOver);
+inline constexpr ByteTable kAcBytes = MakeByteTable(TableOf::kAcBytes);
 TRIVJPEG_AVX2 inline __m256i LoadAvx2(const ByteTable &table) {
     return _mm256_load_si256(reinterpret_cast<const __m256i *>(table.byte));
 }
@@ -317,10 +317,13 @@ TRIVJPEG_AVX2 bool MakeEntriesAvx2(const int16_t *block, CodeEntries *entries, u
         __m256i *const high = reinterpret_cast<__m256i *>(highs + 32 * h);
         __m256i l = _mm256_loadu_si256(low), g = _mm256_loadu_si256(high);
         category[h] = CategoriesOfBytesAvx2(&l, &g, &magnitudes);
+        // Byte 0, the DC's, left out before zig-zag 32 joins it.
+        if (h == 0) magnitudes = _mm256_and_si256(magnitudes, LoadAvx2(kAcBytes));
         _mm256_storeu_si256(low, l);
         _mm256_storeu_si256(high, g);
     }
-    if (!_mm256_testz_si256(magnitudes, LoadAvx2(kAcHighBytesOver))) return false;
+    const __m256i over = _mm256_set1_epi8(static_cast<char>(~(kMaxAcMagnitude >> 8)));
+    if (!_mm256_testz_si256(magnitudes, over)) return false;
 
     // The index of the nonzero coefficient before each (the DC's, 0, where
     // none is): the index where nonzero, else 0, carried forward by a

@@ -12,7 +12,8 @@ enum SimdLevel : uint32_t {
     SimdNone = 0,
     SimdSse2 = 1,
     SimdSsse3 = 2,
-    SimdAvx2 = 3,  // with BMI1, BMI2 and POPCNT, which every AVX2 processor has
+    SimdAvx2 = 3,  // with BMI1, BMI2 and POPCNT, which every AVX2 processor has, and
+                   // in a 32-bit build MOVBE, which those with BMI2 have
 };
 
 // The level this call may use: what the processor and the operating system

@@ -22,8 +22,9 @@ uint32_t DetectSimdLevel() {
     if (osSavesYmm && __get_cpuid_max(0, nullptr) >= 7) {
         __cpuid_count(7, 0, a, b, c, d);
         // The 32-bit coder's hand loops store with movbe, which processors
-        // with AVX2 and BMI2 have (Intel from Haswell, AMD from Excavator).
-        bool popcnt = c1 & bit_POPCNT, movbe = c1 & bit_MOVBE;
+        // with AVX2 and BMI2 have (Intel from Haswell, AMD from Excavator);
+        // a 64-bit build does not use it.
+        bool popcnt = c1 & bit_POPCNT, movbe = sizeof(void *) == 8 || (c1 & bit_MOVBE);
         if (popcnt && movbe && (b & bit_AVX2) && (b & bit_BMI) && (b & bit_BMI2)) return SimdAvx2;
     }
     return SimdSsse3;
