@@ -62,19 +62,29 @@ TRIVJPEG_AVX2 inline __m256i ZeroFlagsAvx2(const int16_t *block, int i) {
 TRIVJPEG_AVX2 inline __m256i TakeAvx2(__m256i source, const uint8_t *index) {
     return _mm256_shuffle_epi8(source, _mm256_load_si256(reinterpret_cast<const __m256i *>(index)));
 }
-TRIVJPEG_AVX2 inline uint32_t NonzeroAtAvx2(const __m256i (&sources)[4], int o) {
+// The sources of the shuffles, from 64 bytes in block order as packus
+// leaves them in two registers: each 128-bit half in both halves.
+TRIVJPEG_AVX2 inline void ZigZagSourcesAvx2(__m256i low, __m256i high, __m256i (&sources)[4]) {
+    sources[0] = _mm256_permute4x64_epi64(low, 0x44);
+    sources[1] = _mm256_permute4x64_epi64(low, 0xEE);
+    sources[2] = _mm256_permute4x64_epi64(high, 0x44);
+    sources[3] = _mm256_permute4x64_epi64(high, 0xEE);
+}
+// Zig-zag positions 32o to 32o + 31 of those 64 bytes.
+TRIVJPEG_AVX2 inline __m256i ZigZagPartAvx2(const __m256i (&sources)[4], int o) {
     const auto &index = kZigZagShuffles.index[o];
-    const __m256i flags = _mm256_or_si256(
+    return _mm256_or_si256(
         _mm256_or_si256(TakeAvx2(sources[0], index[0]), TakeAvx2(sources[1], index[1])),
         _mm256_or_si256(TakeAvx2(sources[2], index[2]), TakeAvx2(sources[3], index[3])));
-    return ~static_cast<uint32_t>(_mm256_movemask_epi8(flags));
+}
+TRIVJPEG_AVX2 inline uint32_t NonzeroAtAvx2(const __m256i (&sources)[4], int o) {
+    return ~static_cast<uint32_t>(_mm256_movemask_epi8(ZigZagPartAvx2(sources, o)));
 }
 TRIVJPEG_AVX2 inline uint64_t NonzeroAcAvx2(const int16_t *block) {
     const __m256i low = _mm256_packs_epi16(ZeroFlagsAvx2(block, 0), ZeroFlagsAvx2(block, 1));
     const __m256i high = _mm256_packs_epi16(ZeroFlagsAvx2(block, 2), ZeroFlagsAvx2(block, 3));
-    const __m256i sources[4] = {
-        _mm256_permute4x64_epi64(low, 0x44), _mm256_permute4x64_epi64(low, 0xEE),
-        _mm256_permute4x64_epi64(high, 0x44), _mm256_permute4x64_epi64(high, 0xEE)};
+    __m256i sources[4];
+    ZigZagSourcesAvx2(low, high, sources);
     return (uint64_t{NonzeroAtAvx2(sources, 1)} << 32 | NonzeroAtAvx2(sources, 0)) & ~uint64_t{1};
 }
 
@@ -142,6 +152,12 @@ TRIVJPEG_AVX2 inline uint32_t FfMarks(const uint8_t *p) {
         _mm256_movemask_epi8(_mm256_cmpeq_epi8(Load32(p), _mm256_set1_epi8(-1))));
 }
 
+// The bytes 0 to 31 (a constant the compiler folds where it can).
+TRIVJPEG_AVX2 inline __m256i IotaAvx2() {
+    return _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19,
+                            20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31);
+}
+
 template <bool kStore>
 TRIVJPEG_AVX2 void MovePackedAvx2(ByteStream *out, const uint8_t *packed, uint32_t n) {
     // Two words or fewer: in a 64-bit build's encode mode, only those with a
@@ -171,11 +187,8 @@ TRIVJPEG_AVX2 void MovePackedAvx2(ByteStream *out, const uint8_t *packed, uint32
     if (i < n) {
         const uint32_t rest = n - i;  // 1 to 31
         if (__builtin_expect((FfMarks(packed + i) & ((1u << rest) - 1)) == 0, 1)) {
-            const __m256i iota =
-                _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18,
-                                 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31);
             const __m256i packedPart =
-                _mm256_cmpgt_epi8(_mm256_set1_epi8(static_cast<char>(rest)), iota);
+                _mm256_cmpgt_epi8(_mm256_set1_epi8(static_cast<char>(rest)), IotaAvx2());
             _mm256_storeu_si256(reinterpret_cast<__m256i *>(to),
                                 _mm256_blendv_epi8(Load32(to), Load32(packed + i), packedPart));
             to += rest;
@@ -202,18 +215,12 @@ struct CodeEntries {
 // zig-zag order in place by the shuffles of NonzeroAcAvx2. (A call of its
 // own, so that no caller holds the eight shuffles.)
 TRIVJPEG_AVX2 __attribute__((noinline)) void ZigZagBytesAvx2(uint8_t *bytes) {
-    const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(bytes));
-    const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(bytes + 32));
-    const __m256i sources[4] = {
-        _mm256_permute4x64_epi64(low, 0x44), _mm256_permute4x64_epi64(low, 0xEE),
-        _mm256_permute4x64_epi64(high, 0x44), _mm256_permute4x64_epi64(high, 0xEE)};
+    __m256i sources[4];
+    ZigZagSourcesAvx2(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(bytes)),
+                      _mm256_loadu_si256(reinterpret_cast<const __m256i *>(bytes + 32)), sources);
     for (int o = 0; o < 2; ++o) {
-        const auto &index = kZigZagShuffles.index[o];
-        _mm256_storeu_si256(
-            reinterpret_cast<__m256i *>(bytes + 32 * o),
-            _mm256_or_si256(
-                _mm256_or_si256(TakeAvx2(sources[0], index[0]), TakeAvx2(sources[1], index[1])),
-                _mm256_or_si256(TakeAvx2(sources[2], index[2]), TakeAvx2(sources[3], index[3]))));
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(bytes + 32 * o),
+                            ZigZagPartAvx2(sources, o));
     }
 }
 
@@ -328,9 +335,7 @@ TRIVJPEG_AVX2 bool MakeEntriesAvx2(const int16_t *block, CodeEntries *entries, u
     // The index of the nonzero coefficient before each (the DC's, 0, where
     // none is): the index where nonzero, else 0, carried forward by a
     // running maximum, then taken one place on.
-    const __m256i iota =
-        _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20,
-                         21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31);
+    const __m256i iota = IotaAvx2();
     __m256i last[2];
 #pragma GCC unroll 2
     for (int h = 0; h < 2; ++h) {
@@ -718,6 +723,8 @@ struct AsmWalkAvx2 {
     }
 };
 
+// IotaAvx2 in memory, for the inline assembly below (whose body has no
+// vector target to hold it in a register).
 alignas(32) inline constexpr uint8_t kIota32[32] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10,
                                                     11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21,
                                                     22, 23, 24, 25, 26, 27, 28, 29, 30, 31};
