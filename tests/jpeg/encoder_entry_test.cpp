@@ -127,6 +127,7 @@ TEST(ValidateJob, CopiesTheChoicesIntoTheSetup) {
     EXPECT_EQ(setup.subsampling, Sub2x1);
     EXPECT_EQ(setup.simdLevel, SimdLevelInUse());
     EXPECT_EQ(setup.blockCoder, ChooseStages(SimdLevelInUse(), 24, 0, Sub2x1).blockCoder);
+    EXPECT_EQ(setup.blockRunCoder, ChooseStages(SimdLevelInUse(), 24, 0, Sub2x1).blockRunCoder);
 }
 
 TEST(ValidateJob, ChoosesThePlainStagesWithoutVectorInstructions) {

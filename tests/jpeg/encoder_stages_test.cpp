@@ -45,6 +45,7 @@ TEST(ChooseStages, PlainStagesWithoutVectorInstructions) {
                 EXPECT_EQ(s.blockTransform, &TransformBlock);
                 EXPECT_EQ(s.blockPairTransform, nullptr);
                 EXPECT_EQ(s.blockCoder, &CodeBlock);
+                EXPECT_EQ(s.blockRunCoder, nullptr);
                 EXPECT_EQ(s.flatProbe, ChooseFlatProbe(p.bits, order));
             }
         }

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <string.h>
 
+#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -385,6 +386,99 @@ TEST(BlockCoder, EveryChosenCoderCodesAlike) {
             }
         }
     }
+}
+
+// Blocks coded in runs (of 1 to 6, the components as 4:2:0 takes them) into
+// one stream must leave what the plain coder leaves coding them one by one:
+// the bytes, nothing changed past them, the bits pending and the
+// predictors; with room to spare, with room running out partway (where
+// both stop at the same block, also inside a run), and counted. A block that fails in a run
+// leaves the blocks before it completed (what lies past them may differ:
+// a block failing alone may have stored there).
+struct RunResult {
+    std::vector<uint8_t> memory;
+    ByteStream out{};
+    int16_t predictors[3];
+    bool failed = false;
+};
+
+RunResult CodeInRuns(const std::vector<std::vector<int16_t>> &blocks, BlockRunCoder runCoder,
+                     uint32_t room, bool longCodes) {
+    RunResult r;
+    r.memory.resize(room + 64);
+    for (size_t i = 0; i < r.memory.size(); ++i) r.memory[i] = static_cast<uint8_t>(i * 37 + 11);
+    if (room) {
+        InitMemoryStream(&r.out, room, r.memory.data(), nullptr);
+    } else {
+        InitSizeCounter(&r.out, nullptr);
+    }
+    r.out.bitCount = 3;
+    r.out.bitBuffer = 0xA0;
+    CoderRig rig(&r.out, room ? OutputMemory : OutputCount, longCodes);
+    int16_t run[6][64];
+    ComponentSpec *owner[6];
+    for (size_t b = 0, runs = 0; b < blocks.size(); ++runs) {
+        const size_t n = std::min<size_t>(1 + runs % 6, blocks.size() - b);
+        for (size_t i = 0; i < n; ++i) {
+            memcpy(run[i], blocks[b + i].data(), sizeof run[i]);
+            owner[i] = &rig.session.components[(b + i) % 6 < 4 ? 0 : (b + i) % 6 - 3];
+        }
+        int32_t coded = 1;
+        if (runCoder) {
+            coded = runCoder(&rig.session, owner, run, static_cast<uint32_t>(n));
+        } else {
+            for (size_t i = 0; i < n && coded; ++i)
+                coded = CodeBlock(&rig.session, owner[i], run[i]);
+        }
+        r.failed = !coded;
+        if (r.failed) break;
+        b += n;
+    }
+    for (int c = 0; c < 3; ++c) r.predictors[c] = rig.session.components[c].dcPredictor;
+    return r;
+}
+
+void ExpectSameRun(const RunResult &run, const RunResult &plain, bool failed, size_t sameBytes) {
+    EXPECT_EQ(run.failed, failed);
+    EXPECT_EQ(plain.failed, failed);
+    EXPECT_EQ(run.out.position, plain.out.position);
+    EXPECT_EQ(run.out.size, plain.out.size);
+    EXPECT_EQ(run.out.bitBuffer, plain.out.bitBuffer);
+    EXPECT_EQ(run.out.bitCount, plain.out.bitCount);
+    EXPECT_TRUE(
+        std::equal(run.memory.begin(), run.memory.begin() + sameBytes, plain.memory.begin()));
+    for (int c = 0; c < 3; ++c) EXPECT_EQ(run.predictors[c], plain.predictors[c]) << c;
+}
+
+TEST(BlockCoder, RunsCodeAsTheBlocksOneByOne) {
+    auto blocks = TestBlocks();
+    blocks.resize(1200);
+    std::vector<std::vector<int16_t>> failing(blocks.begin(), blocks.begin() + 40);
+    failing[23][ZigZagOrder[32]] = 1024;  // fails third in its run of six
+    int tested = 0;
+    for (uint32_t level : jpegtest::kSimdLevels) {
+        if (!jpegtest::SimdLevelAvailable(level)) continue;
+        const BlockRunCoder runCoder = ChooseStages(level, 24, 0, Sub2x2).blockRunCoder;
+        if (!runCoder) continue;
+        ++tested;
+        for (bool longCodes : {false, true}) {
+            SCOPED_TRACE(testing::Message()
+                         << jpegtest::SimdLevelName(level) << (longCodes ? ", long codes" : ""));
+            const uint32_t half = CodeInRuns(blocks, nullptr, 1 << 20, longCodes).out.position / 2;
+            // 1000 bytes: the run of the three largest blocks finds more
+            // room than one block needs, and less than the three.
+            for (uint32_t room : {1u << 20, half, 1000u, 0u}) {
+                SCOPED_TRACE(room);
+                const RunResult plain = CodeInRuns(blocks, nullptr, room, longCodes);
+                ExpectSameRun(CodeInRuns(blocks, runCoder, room, longCodes), plain,
+                              room == half || room == 1000, plain.memory.size());
+            }
+            const RunResult plain = CodeInRuns(failing, nullptr, 1 << 20, longCodes);
+            ExpectSameRun(CodeInRuns(failing, runCoder, 1 << 20, longCodes), plain, true,
+                          plain.out.position);
+        }
+    }
+    if (tested == 0) GTEST_SKIP() << "no level here codes runs";
 }
 
 }  // namespace

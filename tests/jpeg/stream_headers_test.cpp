@@ -721,6 +721,7 @@ TEST_P(SetUpSessionFor, FillsGeometryAndChoicesFromTheJob) {
     EXPECT_EQ(session.outputKind, OutputMemory);
     EXPECT_EQ(session.fetcher, setup.fetcher);
     EXPECT_EQ(session.blockCoder, setup.blockCoder);
+    EXPECT_EQ(session.blockRunCoder, setup.blockRunCoder);
     EXPECT_EQ(session.blockTransform, setup.blockTransform);
     EXPECT_EQ(session.blockPairTransform, setup.blockPairTransform);
     EXPECT_EQ(session.blockPairApart, setup.blockPairApart);

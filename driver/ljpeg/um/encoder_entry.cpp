@@ -45,6 +45,7 @@ int32_t ValidateJob(const JpegEncodeJob *job, EncodeSetup *setup, uint16_t *stat
     EncoderStages stages = ChooseStages(setup->simdLevel, bits, job->pixelOrder, job->subsampling);
     setup->fetcher = stages.fetcher;
     setup->blockCoder = stages.blockCoder;
+    setup->blockRunCoder = stages.blockRunCoder;
     setup->chromaReducer = stages.chromaReducer;
     setup->blockTransform = stages.blockTransform;
     setup->blockPairTransform = stages.blockPairTransform;

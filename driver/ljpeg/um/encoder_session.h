@@ -39,6 +39,11 @@ typedef uint32_t (*FlatMcuProbe)(EncoderSession *session, uint8_t *samples);
 // Huffman-codes one quantised block (natural order) of one component.
 typedef int32_t (*BlockCoder)(EncoderSession *session, ComponentSpec *component,
                               const int16_t *block);
+// Huffman-codes `count` blocks in a row, block i of component owner[i]: the
+// same bytes, pending bits and predictors as the block coder gives them one
+// by one, and where a block fails, the blocks before it completed.
+typedef int32_t (*BlockRunCoder)(EncoderSession *session, ComponentSpec *const *owner,
+                                 const int16_t (*blocks)[64], uint32_t count);
 
 // Values of EncodeSetup::outputKind; the coders test the lowest bit.
 constexpr uint16_t OutputCount = 2;   // size only: a SizeCounter
@@ -57,6 +62,7 @@ struct EncodeSetup {
     McuFetcher fetcher;
     BlockCoder blockCoder;
     // The rest of the call's stage functions, which the session takes.
+    BlockRunCoder blockRunCoder;  // null: the block coder, block by block
     ChromaReducer chromaReducer;  // none for grey
     BlockTransform blockTransform;
     BlockTransform blockPairTransform;  // may be null
@@ -120,6 +126,7 @@ struct EncoderSession {
     ByteStream *output;
     McuFetcher fetcher;
     BlockCoder blockCoder;
+    BlockRunCoder blockRunCoder;  // null: the block coder, block by block
     ChromaReducer chromaReducer;  // none for grey
     BlockTransform blockTransform;
     BlockTransform blockPairTransform;  // two blocks of one table; may be null

@@ -78,6 +78,9 @@ void ChooseTwins(EncoderStages *stages, uint32_t level, uint16_t bitsPerPixel, u
         stages->blockPairTransform = TransformPairAvx2;
         stages->blockPairApart = TransformPairApartAvx2;
         stages->blockCoder = CodeBlockAvx2;
+#if !defined(__i386__)
+        stages->blockRunCoder = CodeBlocksAvx2;
+#endif
         if (stages->chromaReducer == Reduce2x2Sse2) stages->chromaReducer = Reduce2x2Avx2;
     }
 }
@@ -95,6 +98,7 @@ EncoderStages ChooseStages(uint32_t simdLevel, uint16_t bitsPerPixel, uint8_t pi
     stages.blockPairTransform = nullptr;
     stages.blockPairApart = nullptr;
     stages.blockCoder = CodeBlock;
+    stages.blockRunCoder = nullptr;
     stages.flatProbe = ChooseFlatProbe(bitsPerPixel, pixelOrder);
 #if TRIVJPEG_X86
     ChooseTwins(&stages, simdLevel, bitsPerPixel, pixelOrder);

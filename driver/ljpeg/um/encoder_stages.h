@@ -20,6 +20,7 @@ struct EncoderStages {
     BlockTransform blockPairTransform;  // two blocks of one table at once; may be null
     BlockPairTransform blockPairApart;  // the same for two blocks apart; with the above
     BlockCoder blockCoder;
+    BlockRunCoder blockRunCoder;  // may be null
     FlatMcuProbe flatProbe;
 };
 

@@ -316,7 +316,7 @@ struct PackedState {
         next += whole;
     }
     // Once every whole byte is packed.
-    void MoveOut(ByteStream *out) {
+    void MoveOut(ByteStream *out) const {
         const uint32_t n = static_cast<uint32_t>(next - packed);
         if (!kStore || !MoveTwoWords(out, packed, n)) kMove(out, packed, n);
         out->bitBuffer = static_cast<uint32_t>(bits << (8 - count)) & 0xFF;
@@ -423,20 +423,19 @@ struct CoefficientBits {
     uint8_t category[64];
 };
 
-// Inlined into each instruction-set variant below; kTabled takes the
-// categories from a CoefficientBits instead of computing them one by one,
-// whose maker has checked them. Returns 0, completing nothing, for a block
-// the tables cannot code; the bytes it stored lie within the reserve,
-// beyond the stream's position.
+// A block's codes appended to a started writer, the last not yet
+// completed. Inlined into each instruction-set variant below; kTabled takes
+// the categories from a CoefficientBits instead of computing them one by
+// one, whose maker has checked them. False for a block the tables cannot
+// code, whose bits the writer then holds in part.
 template <class Writer, bool kTabled = false>
-__attribute__((always_inline)) inline int32_t CodeBlockDirectBody(
-    ByteStream *out, ComponentSpec *component, const int16_t *block, int32_t difference,
-    uint64_t nonzero, const CoefficientBits *bits = nullptr) {
-    uint8_t room[Writer::kRoom];
-    Writer w;
-    w.Start(out, room);
+__attribute__((always_inline)) inline bool AppendBlock(Writer *writer, ComponentSpec *component,
+                                                       const int16_t *block, int32_t difference,
+                                                       uint64_t nonzero,
+                                                       const CoefficientBits *bits = nullptr) {
+    Writer &w = *writer;
     uint32_t s = CategoryOf(difference);
-    if (s > kMaxDcCategory) return 0;
+    if (s > kMaxDcCategory) return false;
     AppendDc(&w, component->dcTable, difference, s);
 
     const HuffmanCodeTable *ac = component->acTable;
@@ -496,7 +495,20 @@ __attribute__((always_inline)) inline int32_t CodeBlockDirectBody(
     }
     // A block ending in zeros ends with EOB, however long the final run.
     if (last != 63) w.Append(ac->code[0x00], ac->codeLength[0x00]);
-    if (magnitudes > kMaxAcMagnitude) return 0;
+    return magnitudes <= kMaxAcMagnitude;
+}
+
+// One block with a writer of its own. Returns 0, completing nothing, for a
+// block the tables cannot code; the bytes it stored lie within the reserve,
+// beyond the stream's position.
+template <class Writer, bool kTabled = false>
+__attribute__((always_inline)) inline int32_t CodeBlockDirectBody(
+    ByteStream *out, ComponentSpec *component, const int16_t *block, int32_t difference,
+    uint64_t nonzero, const CoefficientBits *bits = nullptr) {
+    uint8_t room[Writer::kRoom];
+    Writer w;
+    w.Start(out, room);
+    if (!AppendBlock<Writer, kTabled>(&w, component, block, difference, nonzero, bits)) return 0;
     w.Finish(out);
     return 1;
 }

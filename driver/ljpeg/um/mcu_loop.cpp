@@ -61,6 +61,17 @@ void TransformMcu(const EncoderSession *s, const uint8_t *samples, const McuBloc
     }
 }
 
+// Blocks in a row, none flat: through the run coder where the level has
+// one, else one by one.
+int32_t CodeBlocks(EncoderSession *s, ComponentSpec *const *owner, const int16_t (*quantised)[64],
+                   uint32_t count) {
+    if (count > 1 && s->blockRunCoder) return s->blockRunCoder(s, owner, quantised, count);
+    for (uint32_t i = 0; i < count; ++i) {
+        if (!s->blockCoder(s, owner[i], quantised[i])) return 0;
+    }
+    return 1;
+}
+
 template <bool kSomeFlat>
 int32_t CodeMcu(EncoderSession *s, const McuBlocks &blocks, uint32_t flat,
                 const int16_t (*quantised)[64]) {
@@ -74,8 +85,10 @@ int32_t CodeMcu(EncoderSession *s, const McuBlocks &blocks, uint32_t flat,
             if (!CodeFlatBlocks(s, &blocks.owner[i], dc, n)) return 0;
             i += n;
         } else {
-            if (!s->blockCoder(s, blocks.owner[i], quantised[i])) return 0;
-            i += 1;
+            uint32_t n = 1;
+            while (i + n < blocks.count && !(kSomeFlat && (flat >> (i + n) & 1))) ++n;
+            if (!CodeBlocks(s, &blocks.owner[i], quantised + i, n)) return 0;
+            i += n;
         }
     }
     return 1;
@@ -176,6 +189,16 @@ McuBlocks AfterFirst(const McuBlocks &blocks) {
     return rest;
 }
 
+// The blocks of two MCUs, one after the other.
+McuBlocks Twice(const McuBlocks &blocks) {
+    McuBlocks twice = blocks;
+    for (uint32_t i = 0; i < blocks.count; ++i) {
+        twice.owner[twice.count] = blocks.owner[i];
+        twice.component[twice.count++] = blocks.component[i];
+    }
+    return twice;
+}
+
 // The first blocks of two fetched MCUs (the first one's not flat), as one
 // pair where the second's is not flat either. The second MCU's samples and
 // coefficients follow the first's (an odd count of at most 3 blocks each
@@ -219,6 +242,7 @@ int32_t EncodeMcus(EncoderSession *s) {
     int16_t quantised[kMcuSampleBufferSize / 64][64];
     const bool pairs = PairsAcrossMcus(s, blocks);
     const McuBlocks rest = AfterFirst(blocks);
+    const McuBlocks two = pairs ? Twice(blocks) : blocks;
     FlatMcu lastFlat;
     StartFlatMcus(blocks, &lastFlat);
     // A photograph has few flat blocks, a page many: the probe looks at an
@@ -255,8 +279,9 @@ int32_t EncodeMcus(EncoderSession *s) {
                 const uint32_t nextFlat =
                     look(n + 1) ? FindFlatBlocks(next, blocks, nextQuantised) : 0;
                 TransformTwoMcus(s, samples, blocks, rest, nextFlat, quantised);
-                if (!CodeFetched(s, blocks, 0, quantised)) return 0;
-                if (!CodeFetched(s, blocks, nextFlat, nextQuantised)) return 0;
+                // Coded as one MCU of twice the blocks, so that a run of
+                // blocks goes on into the second.
+                if (!CodeFetched(s, two, nextFlat << blocks.count, quantised)) return 0;
                 probe = nextFlat != 0;
                 n += 2;
                 s->mcuIndex += 1;

@@ -10,6 +10,7 @@ int32_t SetUpSession(const JpegEncodeJob *job, const EncodeSetup *setup, Encoder
     session->outputKind = setup->outputKind;
     session->fetcher = setup->fetcher;
     session->blockCoder = setup->blockCoder;
+    session->blockRunCoder = setup->blockRunCoder;
     session->chromaReducer = setup->chromaReducer;
     session->blockTransform = setup->blockTransform;
     session->blockPairTransform = setup->blockPairTransform;
