@@ -78,9 +78,7 @@ void ChooseTwins(EncoderStages *stages, uint32_t level, uint16_t bitsPerPixel, u
         stages->blockPairTransform = TransformPairAvx2;
         stages->blockPairApart = TransformPairApartAvx2;
         stages->blockCoder = CodeBlockAvx2;
-#if !defined(__i386__)
         stages->blockRunCoder = CodeBlocksAvx2;
-#endif
         if (stages->chromaReducer == Reduce2x2Sse2) stages->chromaReducer = Reduce2x2Avx2;
     }
 }

@@ -21,11 +21,9 @@ int32_t CodeBlockSse2(EncoderSession *session, ComponentSpec *component, const i
 // The same again at the SimdAvx2 level: BMI1/BMI2 shifts and bit scans, and
 // blocks with many nonzero coefficients categorised sixteen at a time.
 int32_t CodeBlockAvx2(EncoderSession *session, ComponentSpec *component, const int16_t *block);
-#if !defined(__i386__)
 // Blocks in a row at the same level, with one writer: the stream's state is
 // read and stored, and the bytes moved, once for the run rather than once a
 // block.
 int32_t CodeBlocksAvx2(EncoderSession *session, ComponentSpec *const *owner,
                        const int16_t (*blocks)[64], uint32_t count);
-#endif
 #endif

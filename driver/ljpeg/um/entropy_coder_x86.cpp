@@ -790,53 +790,62 @@ constexpr int kTableFrom = 12;
 // From this many, a 32-bit build makes their runs and symbols at once too.
 constexpr int kEntriesFrom = 20;
 
-// CodeBlockDirectBody's work with one of the hand loops, which append the
-// code and value bits of the DC difference (of category kMaxDcCategory or
-// less), then those of every nonzero AC coefficient (coefficients: the
-// block, its CoefficientBits or its CodeEntries), ZRL codes included, and
-// EOB where the block ends in zeros. Run returns the bitwise OR of the AC
-// magnitudes where it finds them (0 otherwise).
-template <bool kStore, class Walk, bool kTabled = false>
-__attribute__((always_inline)) inline int32_t CodeBlockWalked(ByteStream *out,
-                                                              ComponentSpec *component,
-                                                              const void *coefficients,
-                                                              int32_t difference,
-                                                              uint64_t nonzero) {
+// AppendBlock's work with one of the hand loops, which append the code and
+// value bits of the DC difference (of category kMaxDcCategory or less),
+// then those of every nonzero AC coefficient (coefficients: the block, its
+// CoefficientBits or its CodeEntries), ZRL codes included, and EOB where
+// the block ends in zeros. Run returns the bitwise OR of the AC magnitudes
+// where it finds them (0 otherwise).
+template <class Walk, bool kTabled = false, class Writer>
+__attribute__((always_inline)) inline bool AppendWalked(Writer *w, ComponentSpec *component,
+                                                        const void *coefficients,
+                                                        int32_t difference, uint64_t nonzero) {
     // Category kMaxDcCategory or less: |difference| < 2^11.
     constexpr uint32_t kBound = (1u << kMaxDcCategory) - 1;
-    if (static_cast<uint32_t>(difference) + kBound > 2 * kBound) return 0;
-    using Writer = NarrowPackedWriter<kStore, MoveShortAvx2<kStore>>;
-    uint8_t room[Writer::kRoom];
-    Writer w;
-    w.Start(out, room);
-    const uint32_t magnitudes =
-        Walk::template Run<kTabled>(&w, component, coefficients, difference, nonzero);
-    if (magnitudes > kMaxAcMagnitude) return 0;
-    w.Finish(out);
-    return 1;
+    if (static_cast<uint32_t>(difference) + kBound > 2 * kBound) return false;
+    return Walk::template Run<kTabled>(w, component, coefficients, difference, nonzero) <=
+           kMaxAcMagnitude;
 }
 
-// The same code at the AVX2 level in a 32-bit build: the hand loops, the
+// A block's codes at the AVX2 level in a 32-bit build: the hand loops, the
 // categories of blocks of kTableFrom or more from CategoriseAvx2, and from
 // kEntriesFrom on their runs and symbols too, from MakeEntriesAvx2.
-template <bool kStore>
-TRIVJPEG_AVX2 __attribute__((always_inline)) inline int32_t CodeBlockDirectAvx2(
-    ByteStream *out, ComponentSpec *component, const int16_t *block, int32_t difference,
-    uint64_t nonzero) {
+template <class Writer>
+TRIVJPEG_AVX2 __attribute__((always_inline)) inline bool AppendBlockAvx2(Writer *w,
+                                                                         ComponentSpec *component,
+                                                                         const int16_t *block,
+                                                                         int32_t difference) {
+    const uint64_t nonzero = NonzeroAcAvx2(block);
     if (std::popcount(nonzero) >= kTableFrom) {
         if (std::popcount(nonzero) >= kEntriesFrom) {
             CodeEntries entries;
             uint8_t scratch[128];
-            if (!MakeEntriesAvx2(block, &entries, scratch)) return 0;
-            return CodeBlockWalked<kStore, AsmWalkAvx2<true>, true>(out, component, &entries,
-                                                                    difference, nonzero);
+            return MakeEntriesAvx2(block, &entries, scratch) &&
+                   AppendWalked<AsmWalkAvx2<true>, true>(w, component, &entries, difference,
+                                                         nonzero);
         }
         CoefficientBits bits;
-        if (!CategoriseAvx2(block, &bits)) return 0;
-        return CodeBlockWalked<kStore, AsmWalkAvx2<>, true>(out, component, &bits, difference,
-                                                            nonzero);
+        return CategoriseAvx2(block, &bits) &&
+               AppendWalked<AsmWalkAvx2<>, true>(w, component, &bits, difference, nonzero);
     }
-    return CodeBlockWalked<kStore, AsmWalkAvx2<>>(out, component, block, difference, nonzero);
+    return AppendWalked<AsmWalkAvx2<>>(w, component, block, difference, nonzero);
+}
+
+// Blocks alone and runs of blocks take the same writer, which packs each
+// code as it goes.
+template <bool kStore>
+using RunWriterAvx2 = NarrowPackedWriter<kStore, MoveShortAvx2<kStore>>;
+
+template <bool kStore>
+TRIVJPEG_AVX2 __attribute__((always_inline)) inline int32_t CodeBlockDirectAvx2(
+    ByteStream *out, ComponentSpec *component, const int16_t *block, int32_t difference) {
+    using Writer = RunWriterAvx2<kStore>;
+    uint8_t room[Writer::kRoom];
+    Writer w;
+    w.Start(out, room);
+    if (!AppendBlockAvx2(&w, component, block, difference)) return 0;
+    w.Finish(out);
+    return 1;
 }
 #else
 // Below this many nonzero coefficients, categorising them one by one is
@@ -848,8 +857,8 @@ constexpr int kTableFrom = 12;
 // CategoriseAvx2.
 template <bool kStore>
 TRIVJPEG_AVX2 __attribute__((always_inline)) inline int32_t CodeBlockDirectAvx2(
-    ByteStream *out, ComponentSpec *component, const int16_t *block, int32_t difference,
-    uint64_t nonzero) {
+    ByteStream *out, ComponentSpec *component, const int16_t *block, int32_t difference) {
+    const uint64_t nonzero = NonzeroAcAvx2(block);
     if (std::popcount(nonzero) >= kTableFrom) {
         CoefficientBits bits;
         if (!CategoriseAvx2(block, &bits)) return 0;
@@ -859,12 +868,33 @@ TRIVJPEG_AVX2 __attribute__((always_inline)) inline int32_t CodeBlockDirectAvx2(
     return CodeBlockDirect<kStore>(out, component, block, difference, nonzero);
 }
 
+// A block's codes appended to a run's writer, which packs them all.
+template <class Writer>
+TRIVJPEG_AVX2 __attribute__((always_inline)) inline bool AppendBlockAvx2(Writer *w,
+                                                                         ComponentSpec *component,
+                                                                         const int16_t *block,
+                                                                         int32_t difference) {
+    const uint64_t nonzero = NonzeroAcAvx2(block);
+    if (std::popcount(nonzero) >= kTableFrom) {
+        CoefficientBits bits;
+        return CategoriseAvx2(block, &bits) &&
+               AppendBlock<Writer, true>(w, component, block, difference, nonzero, &bits);
+    }
+    return AppendBlock(w, component, block, difference, nonzero);
+}
+
+template <bool kStore>
+using RunWriterAvx2 = PackedWriter<kStore, MovePackedAvx2<kStore>>;
+#endif
+
 // A run of blocks with one packed writer, which completes each block's
 // bytes in its room and keeps the few bits left over in its registers for
 // the next: the stream's bits are read once and the bytes moved once for
 // the run (more often only when the room fills), where a block alone pays
-// for both (some 45 of the 230 instructions a block of one coefficient
-// takes). The room holds a block's most past the point where it is moved.
+// for both (in a 64-bit build some 45 of the 230 instructions a block of
+// one coefficient takes; moving more often, from 32, 64 or 96 bytes on,
+// measured slower at quality 100). The room holds a block's most past the
+// point where it is moved.
 // Not inlined, so that its frame and that of a block coded alone, short of
 // room, are never on the stack together.
 template <bool kStore>
@@ -872,24 +902,15 @@ TRIVJPEG_AVX2 __attribute__((noinline)) int32_t CodeBlocksDirectAvx2(ByteStream 
                                                                      ComponentSpec *const *owner,
                                                                      const int16_t (*blocks)[64],
                                                                      uint32_t count) {
-    using Writer = PackedWriter<kStore, MovePackedAvx2<kStore>>;
+    using Writer = RunWriterAvx2<kStore>;
     uint8_t room[kMaxPackedBytes + Writer::kRoom];
     Writer w;
     w.Start(out, room);
     for (uint32_t i = 0; i < count; ++i) {
         const int16_t *block = blocks[i];
         const int32_t difference = TakeDcDifference(owner[i], block);
-        const uint64_t nonzero = NonzeroAcAvx2(block);
         const Writer before = w;
-        bool coded;
-        if (std::popcount(nonzero) >= kTableFrom) {
-            CoefficientBits bits;
-            coded = CategoriseAvx2(block, &bits) &&
-                    AppendBlock<Writer, true>(&w, owner[i], block, difference, nonzero, &bits);
-        } else {
-            coded = AppendBlock(&w, owner[i], block, difference, nonzero);
-        }
-        if (!coded) {
+        if (!AppendBlockAvx2(&w, owner[i], block, difference)) {
             // The blocks before it complete, as they would have one by one.
             before.MoveOut(out);
             return 0;
@@ -903,7 +924,6 @@ TRIVJPEG_AVX2 __attribute__((noinline)) int32_t CodeBlocksDirectAvx2(ByteStream 
     w.MoveOut(out);
     return 1;
 }
-#endif
 
 }  // namespace
 
@@ -927,12 +947,10 @@ TRIVJPEG_AVX2 int32_t CodeBlockAvx2(EncoderSession *session, ComponentSpec *comp
     if (!DirectFits(session)) return CodeBlockStaged(session, component, block, difference);
     ByteStream *out = session->output;
     return session->outputKind & OutputStoresBytes
-               ? CodeBlockDirectAvx2<true>(out, component, block, difference, NonzeroAcAvx2(block))
-               : CodeBlockDirectAvx2<false>(out, component, block, difference,
-                                            NonzeroAcAvx2(block));
+               ? CodeBlockDirectAvx2<true>(out, component, block, difference)
+               : CodeBlockDirectAvx2<false>(out, component, block, difference);
 }
 
-#if !defined(__i386__)
 TRIVJPEG_AVX2 int32_t CodeBlocksAvx2(EncoderSession *session, ComponentSpec *const *owner,
                                      const int16_t (*blocks)[64], uint32_t count) {
     // Valid blocks pack at most 209 bytes each (418 stuffed), so the run
@@ -950,4 +968,3 @@ TRIVJPEG_AVX2 int32_t CodeBlocksAvx2(EncoderSession *session, ComponentSpec *con
                ? CodeBlocksDirectAvx2<true>(out, owner, blocks, count)
                : CodeBlocksDirectAvx2<false>(out, owner, blocks, count);
 }
-#endif
