@@ -179,6 +179,16 @@ void ExpectSame(const Coded &a, const Coded &b) {
     EXPECT_EQ(a.bitCount, b.bitCount);
 }
 
+// Every coder takes categories from CategoryOf: against a count of the
+// magnitude's bits, over every DC difference two int16 values can make.
+TEST(BlockCoder, CategoryIsTheMagnitudesBitCount) {
+    for (int32_t y = -65535; y <= 65535; ++y) {
+        uint32_t bits = 0;
+        while ((static_cast<uint32_t>(y < 0 ? -y : y) >> bits) != 0) ++bits;
+        ASSERT_EQ(coder::CategoryOf(y), bits) << y;
+    }
+}
+
 TEST(BlockCoder, CodesDirectlyWhatTheStagedCallsCode) {
     const auto blocks = TestBlocks();
     for (uint32_t pending = 0; pending < 8; ++pending) {

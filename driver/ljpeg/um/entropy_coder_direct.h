@@ -17,10 +17,14 @@ namespace coder {
 
 // Magnitude category (the number of significant bits of |y|) and value
 // bits, without branches: negative values send the low bits of y - 1, the
-// one's complement of their magnitude.
+// one's complement of their magnitude. The category is the index of the top
+// bit of 2|y| + 1, which is never 0, so the bit scan needs no test for a
+// zero y (a DC difference of 0 is common, and a branch on it foreseen
+// badly); |y| is below 2^31 (an int16 coefficient or a difference of two).
 inline uint32_t CategoryOf(int32_t y) {
     uint32_t sign = static_cast<uint32_t>(y >> 31);
-    return static_cast<uint32_t>(std::bit_width((static_cast<uint32_t>(y) ^ sign) - sign));
+    const uint32_t m = (static_cast<uint32_t>(y) ^ sign) - sign;
+    return static_cast<uint32_t>(__builtin_clz(2 * m + 1)) ^ 31;
 }
 inline uint32_t MagnitudeOf(int32_t y) {
     uint32_t sign = static_cast<uint32_t>(y >> 31);
