@@ -20,6 +20,7 @@ void ReduceNone(uint8_t *samples, const uint8_t *y, const uint8_t *cb, const uin
 void Reduce2x2Sse2(uint8_t *samples, const uint8_t *y, const uint8_t *cb, const uint8_t *cr);
 void Reduce2x1Sse2(uint8_t *samples, const uint8_t *y, const uint8_t *cb, const uint8_t *cr);
 void ReduceNoneSse2(uint8_t *samples, const uint8_t *y, const uint8_t *cb, const uint8_t *cr);
-// 4:2:0 in AVX2: Cb and Cr averaged side by side.
+// 4:2:0 and 4:2:2 in AVX2: Cb and Cr averaged side by side.
 void Reduce2x2Avx2(uint8_t *samples, const uint8_t *y, const uint8_t *cb, const uint8_t *cr);
+void Reduce2x1Avx2(uint8_t *samples, const uint8_t *y, const uint8_t *cb, const uint8_t *cr);
 #endif

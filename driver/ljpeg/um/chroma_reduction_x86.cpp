@@ -97,6 +97,15 @@ TRIVJPEG_AVX2 inline __m256i PairSumsAvx2(__m256i v) {
     return _mm256_maddubs_epi16(v, _mm256_set1_epi8(1));
 }
 
+// Y rows i and i + 1 (16 wide) to the two blocks side by side from `left`:
+// their left halves, then their right halves.
+TRIVJPEG_AVX2 inline void SplitLumaRowsAvx2(uint8_t *left, const uint8_t *rows) {
+    const __m256i both =
+        _mm256_permute4x64_epi64(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(rows)), 0xD8);
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(left), _mm256_castsi256_si128(both));
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(left + 64), _mm256_extracti128_si256(both, 1));
+}
+
 }  // namespace
 
 // Both loops unrolled, so that every address is a constant offset (the
@@ -117,13 +126,25 @@ TRIVJPEG_AVX2 void Reduce2x2Avx2(uint8_t *samples, const uint8_t *y, const uint8
         _mm_storeu_si128(reinterpret_cast<__m128i *>(samples + 320 + 8 * row),
                          _mm256_extracti128_si256(both, 1));
     }
-    // Rows i and i + 1: their left halves, then their right halves.
 #pragma GCC unroll 8
-    for (int i = 0; i < 16; i += 2) {
-        uint8_t *left = samples + (i < 8 ? 0 : 128) + 8 * (i & 7);
-        const __m256i rows = _mm256_permute4x64_epi64(
-            _mm256_loadu_si256(reinterpret_cast<const __m256i *>(y + 16 * i)), 0xD8);
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(left), _mm256_castsi256_si128(rows));
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(left + 64), _mm256_extracti128_si256(rows, 1));
+    for (int i = 0; i < 16; i += 2)
+        SplitLumaRowsAvx2(samples + (i < 8 ? 0 : 128) + 8 * (i & 7), y + 16 * i);
+}
+
+// Each chroma row's pairs averaged; Y as in 4:2:0, its one row of blocks.
+TRIVJPEG_AVX2 void Reduce2x1Avx2(uint8_t *samples, const uint8_t *y, const uint8_t *cb,
+                                 const uint8_t *cr) {
+#pragma GCC unroll 4
+    for (int row = 0; row < 8; row += 2) {
+        const int at = 16 * row;
+        const __m256i upper = _mm256_srli_epi16(PairSumsAvx2(ChromaRows(cb, cr, at)), 1);
+        const __m256i lower = _mm256_srli_epi16(PairSumsAvx2(ChromaRows(cb, cr, at + 16)), 1);
+        const __m256i both = _mm256_packus_epi16(upper, lower);
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(samples + 128 + 8 * row),
+                         _mm256_castsi256_si128(both));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(samples + 192 + 8 * row),
+                         _mm256_extracti128_si256(both, 1));
     }
+#pragma GCC unroll 4
+    for (int i = 0; i < 8; i += 2) SplitLumaRowsAvx2(samples + 8 * i, y + 16 * i);
 }

@@ -80,6 +80,7 @@ void ChooseTwins(EncoderStages *stages, uint32_t level, uint16_t bitsPerPixel, u
         stages->blockCoder = CodeBlockAvx2;
         stages->blockRunCoder = CodeBlocksAvx2;
         if (stages->chromaReducer == Reduce2x2Sse2) stages->chromaReducer = Reduce2x2Avx2;
+        if (stages->chromaReducer == Reduce2x1Sse2) stages->chromaReducer = Reduce2x1Avx2;
     }
 }
 #endif
