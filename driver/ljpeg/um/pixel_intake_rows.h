@@ -211,7 +211,17 @@ template <class Kernel, uint32_t kWidth>
 __attribute__((always_inline)) inline void ConvertRowsOf(const uint8_t *top, uint32_t stride,
                                                          uint32_t rows, uint8_t *y, uint8_t *cb,
                                                          uint8_t *cr) {
-    for (uint32_t i = 0; i < rows; ++i, y += kWidth, cb += kWidth, cr += kWidth) {
+    uint32_t i = 0;
+    // A kernel that converts two rows of eight at once takes them in pairs.
+    if constexpr (kWidth == 8 && requires { &Kernel::TwoEights; }) {
+        for (; i + 1 < rows; i += 2, y += 16, cb += 16, cr += 16) {
+            const uint8_t *pixel = top - size_t{i} * stride;
+            PrefetchAhead(pixel);
+            PrefetchAhead(pixel - stride);
+            Kernel::TwoEights(pixel, pixel - stride, y, cb, cr);
+        }
+    }
+    for (; i < rows; ++i, y += kWidth, cb += kWidth, cr += kWidth) {
         // No wrap: row i's segment starts at or after the source's first byte.
         const uint8_t *pixel = top - size_t{i} * stride;
         PrefetchAhead(pixel);

@@ -227,12 +227,13 @@ struct Ycc16 {
     __m256i y, cb, cr;
 };
 
+// Two groups of eight pixels, each loaded as ShuffleEight loads it: the
+// sixteen of a row, or eight of two rows.
 template <class Format>
-TRIVJPEG_AVX2 inline Ycc16 ShuffleSixteen(const uint8_t *pixel) {
-    constexpr uint32_t group = 8 * Format::kBytes;
+TRIVJPEG_AVX2 inline Ycc16 ShuffleSixteen(const uint8_t *low, const uint8_t *high) {
     const PairMasks &m = kPairMasks<Format>;
-    __m256i first = LoadLanes(pixel, pixel + group);
-    __m256i second = LoadLanes(pixel + kSecond<Format>, pixel + group + kSecond<Format>);
+    __m256i first = LoadLanes(low, high);
+    __m256i second = LoadLanes(low + kSecond<Format>, high + kSecond<Format>);
     __m256i rg = Gather(first, second, m.redFirst, m.redSecond);
     __m256i bg = Gather(first, second, m.blueFirst, m.blueSecond);
 
@@ -267,7 +268,13 @@ template <class Format>
 struct ShuffleKernelAvx2 {
     static constexpr uint32_t kBytes = Format::kBytes;
     TRIVJPEG_AVX2 static void Sixteen(const uint8_t *pixel, uint8_t *y, uint8_t *cb, uint8_t *cr) {
-        StoreSixteenAvx2(ShuffleSixteen<Format>(pixel), y, cb, cr);
+        StoreSixteenAvx2(ShuffleSixteen<Format>(pixel, pixel + 8 * kBytes), y, cb, cr);
+    }
+    // Two rows of an MCU eight wide, whose planes hold them one after the
+    // other: the sixteen pixels' work for the two.
+    TRIVJPEG_AVX2 static void TwoEights(const uint8_t *top, const uint8_t *below, uint8_t *y,
+                                        uint8_t *cb, uint8_t *cr) {
+        StoreSixteenAvx2(ShuffleSixteen<Format>(top, below), y, cb, cr);
     }
     TRIVJPEG_AVX2 static void Eight(const uint8_t *pixel, uint8_t *y, uint8_t *cb, uint8_t *cr) {
         StoreEight(ShuffleEight<Format>(pixel), y, cb, cr);
