@@ -89,6 +89,8 @@ __attribute__((always_inline)) inline int32_t FetchGrey(EncoderSession *s, uint8
         const uint64_t top = SegmentStart(s, place, 0, 1);
         if (top + 8 <= source->size) {
             const uint8_t *row = source->buffer + top;
+            // Unrolled: the loop's own steps were half its instructions.
+#pragma GCC unroll 8
             for (uint32_t i = 0; i < 8; ++i, row -= s->stride) {
                 PrefetchAhead(row);
                 memcpy(samples + 8 * i, row, 8);
