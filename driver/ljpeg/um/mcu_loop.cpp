@@ -75,9 +75,11 @@ int32_t CodeBlocks(EncoderSession *s, ComponentSpec *const *owner, const int16_t
 template <bool kSomeFlat>
 int32_t CodeMcu(EncoderSession *s, const McuBlocks &blocks, uint32_t flat,
                 const int16_t (*quantised)[64]) {
+    // No flat block: the whole MCU is one run.
+    if (!kSomeFlat) return CodeBlocks(s, blocks.owner, quantised, blocks.count);
     uint32_t i = 0;
     while (i < blocks.count) {
-        if (kSomeFlat && (flat >> i & 1)) {
+        if (flat >> i & 1) {
             // Neighbouring flat blocks (Cb and Cr of black print) in one call.
             int16_t dc[kMcuSampleBufferSize / 64] = {};
             uint32_t n = 0;
@@ -85,8 +87,9 @@ int32_t CodeMcu(EncoderSession *s, const McuBlocks &blocks, uint32_t flat,
             if (!CodeFlatBlocks(s, &blocks.owner[i], dc, n)) return 0;
             i += n;
         } else {
+            // The blocks up to the next flat one.
             uint32_t n = 1;
-            while (i + n < blocks.count && !(kSomeFlat && (flat >> (i + n) & 1))) ++n;
+            while (i + n < blocks.count && !(flat >> (i + n) & 1)) ++n;
             if (!CodeBlocks(s, &blocks.owner[i], quantised + i, n)) return 0;
             i += n;
         }
