@@ -235,8 +235,8 @@ void Usage() {
          "mode, and the same medians as encodes (pages) per second. Single thread.\n"
          "\n"
          "--modes 420,422,444,grey and --depths 24,32 take a part of the grid.\n"
-         "--level none|sse2|ssse3|avx2 caps the vector level of this build's TRIVJPEG\n"
-         "(default: the highest the processor and the system support).\n"
+         "--level none|sse2|ssse3|avx2|avx512 caps the vector level of this build's\n"
+         "TRIVJPEG (default: the highest the processor and the system support).\n"
          "--count ENCODER encodes each setting N times (default 1) with that encoder\n"
          "only and prints the lengths, for an instruction counter to run it under.\n"
 #if TRIVBENCH_PE_DLL
@@ -281,10 +281,10 @@ int main(int argc, char **argv) {
 #endif
         } else if (arg == "--level" && i + 1 < argc) {
             const std::string level = argv[++i];
-            const char *const names[] = {"none", "sse2", "ssse3", "avx2"};
+            const char *const names[] = {"none", "sse2", "ssse3", "avx2", "avx512"};
             auto at = std::find(std::begin(names), std::end(names), level);
             if (at == std::end(names)) {
-                fprintf(stderr, "trivbench: --level takes none, sse2, ssse3 or avx2\n");
+                fprintf(stderr, "trivbench: --level takes none, sse2, ssse3, avx2 or avx512\n");
                 return 2;
             }
             LimitSimdLevel(static_cast<uint32_t>(at - std::begin(names)));

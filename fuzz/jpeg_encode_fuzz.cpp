@@ -152,10 +152,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         JpegEncodeJob capped = job;
         capped.destData = plain;
         capped.destSize = capacity;
-        LimitSimdLevel((destSeed >> 8) % SimdAvx2);
+        LimitSimdLevel((destSeed >> 8) % SimdHighest);
         EnableFlatShortcuts(destSeed >> 16 & 1);
         uint16_t cappedStatus = Jpeg_EncodeStart(&capped, mode);
-        LimitSimdLevel(SimdAvx2);
+        LimitSimdLevel(SimdHighest);
         EnableFlatShortcuts(true);
         if (cappedStatus != status || capped.destSize != job.destSize ||
             memcmp(plain, dest, capacity) != 0) {

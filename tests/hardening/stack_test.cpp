@@ -38,7 +38,7 @@ void *EncodeAll(void *arg) {
     std::vector<uint8_t> dest;
     // Every vector level the processor has, and none: each takes other
     // frames, and all must fit.
-    for (uint32_t level = SimdNone; level <= SimdAvx2; ++level) {
+    for (uint32_t level = SimdNone; level <= SimdHighest; ++level) {
         LimitSimdLevel(level);
         for (const Case &c : *run->cases) {
             uint32_t destSize = 0;
@@ -47,7 +47,7 @@ void *EncodeAll(void *arg) {
             }
         }
     }
-    LimitSimdLevel(SimdAvx2);
+    LimitSimdLevel(SimdHighest);
     return nullptr;
 }
 

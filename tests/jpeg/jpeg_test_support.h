@@ -56,7 +56,7 @@ inline std::vector<uint8_t> Written(const ByteStream &s) {
 class SimdLimit {
 public:
     explicit SimdLimit(uint32_t level) { LimitSimdLevel(level); }
-    ~SimdLimit() { LimitSimdLevel(SimdAvx2); }
+    ~SimdLimit() { LimitSimdLevel(SimdHighest); }
     SimdLimit(const SimdLimit &) = delete;
     SimdLimit &operator=(const SimdLimit &) = delete;
 };

@@ -23,11 +23,11 @@ namespace jpegtest {
 
 // Every level the encoder can choose; a test skips those above what this
 // processor has.
-constexpr uint32_t kSimdLevels[] = {SimdNone, SimdSse2, SimdSsse3, SimdAvx2};
+constexpr uint32_t kSimdLevels[] = {SimdNone, SimdSse2, SimdSsse3, SimdAvx2, SimdAvx512};
 
 inline const char *SimdLevelName(uint32_t level) {
-    const char *names[] = {"Plain", "Sse2", "Ssse3", "Avx2"};
-    return level < 4 ? names[level] : "Unknown";
+    const char *names[] = {"Plain", "Sse2", "Ssse3", "Avx2", "Avx512"};
+    return level < 5 ? names[level] : "Unknown";
 }
 
 inline bool SimdLevelAvailable(uint32_t level) { return level <= SimdLevelInUse(); }

@@ -82,6 +82,12 @@ void ChooseTwins(EncoderStages *stages, uint32_t level, uint16_t bitsPerPixel, u
         if (stages->chromaReducer == Reduce2x2Sse2) stages->chromaReducer = Reduce2x2Avx2;
         if (stages->chromaReducer == Reduce2x1Sse2) stages->chromaReducer = Reduce2x1Avx2;
     }
+#if defined(__x86_64__)
+    if (level >= SimdAvx512) {
+        stages->blockCoder = CodeBlockAvx512;
+        stages->blockRunCoder = CodeBlocksAvx512;
+    }
+#endif
 }
 #endif
 

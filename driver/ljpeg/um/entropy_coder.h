@@ -27,3 +27,11 @@ int32_t CodeBlockAvx2(EncoderSession *session, ComponentSpec *component, const i
 int32_t CodeBlocksAvx2(EncoderSession *session, ComponentSpec *const *owner,
                        const int16_t (*blocks)[64], uint32_t count);
 #endif
+#if defined(__x86_64__)
+// Both again at the SimdAvx512 level: a block put in zig-zag order and its
+// categories and value bits made 32 at a time, for a walk that takes each
+// run straight from the mask.
+int32_t CodeBlockAvx512(EncoderSession *session, ComponentSpec *component, const int16_t *block);
+int32_t CodeBlocksAvx512(EncoderSession *session, ComponentSpec *const *owner,
+                         const int16_t (*blocks)[64], uint32_t count);
+#endif

@@ -925,6 +925,179 @@ TRIVJPEG_AVX2 __attribute__((noinline)) int32_t CodeBlocksDirectAvx2(ByteStream 
     return 1;
 }
 
+#if defined(__x86_64__)
+// --- The AVX-512 level ------------------------------------------------------
+// Two word permutes put a block in zig-zag order, and 32 coefficients at a
+// time give the mask of the nonzero ones, their categories and their value
+// bits already cut. The walk then finds each run as the count of zeros at
+// the bottom of the mask, which it shifts past the coefficient: no zig-zag
+// lookup, no index of the last one coded, no category to find, no cut (at
+// quality 75 a fifth fewer instructions a coefficient; with the cheaper
+// start, 10% to 16% off the encode of a busy photograph).
+
+// The natural index of each zig-zag position, as the permutes take them:
+// indices 32 to 63 name the second source register.
+struct ZigZagWords {
+    alignas(64) uint16_t index[2][32];
+};
+constexpr ZigZagWords MakeZigZagWords() {
+    ZigZagWords t{};
+    for (int k = 0; k < 64; ++k) t.index[k / 32][k % 32] = ZigZagOrder[k];
+    return t;
+}
+inline constexpr ZigZagWords kZigZagWords = MakeZigZagWords();
+
+// A block's AC coefficients in zig-zag order: the value bits to send, and
+// their number (the category, at most 15: a larger one, which only a block
+// the tables cannot code has, is cut to 15 so that every symbol stays
+// inside the table; such a block fails).
+struct ZigZagCodes {
+    alignas(64) uint16_t field[64];
+    alignas(32) uint8_t category[64];
+};
+
+// The number of significant bits of each 16-bit magnitude, from the leading
+// zeros of each 32-bit lane: of its low word alone, 16 more than the word's
+// own; of the lane with the low word's bits set, those of its high word
+// (16 for 0). The high word's count moves up by a byte shift of two, which
+// carries only zeros into the next lane's low word. (Shifts of this kind
+// rather than the per-lane ones, which GCC 12 warns of wrongly.)
+TRIVJPEG_AVX512 inline __m512i CategoriesOfWordsAvx512(__m512i m) {
+    const __m512i lowBits = _mm512_set1_epi32(0xFFFF);
+    const __m512i low =
+        _mm512_sub_epi32(_mm512_set1_epi32(32), _mm512_lzcnt_epi32(_mm512_and_si512(m, lowBits)));
+    const __m512i high =
+        _mm512_sub_epi32(_mm512_set1_epi32(16), _mm512_lzcnt_epi32(_mm512_or_si512(m, lowBits)));
+    return _mm512_or_si512(low, _mm512_bslli_epi128(high, 2));
+}
+
+// The codes of a block's AC coefficients and the mask of the nonzero ones
+// (bit k for zig-zag index k; bit 0, the DC, never set). False when an AC
+// magnitude has a category the tables cannot code (abs(-32768) stays
+// 0x8000, which the test catches like every other).
+TRIVJPEG_AVX512 inline bool ZigZagCodesAvx512(const int16_t *block, ZigZagCodes *codes,
+                                              uint64_t *nonzero) {
+    const __m512i a = _mm512_loadu_si512(block), b = _mm512_loadu_si512(block + 32);
+    __m512i magnitudes = _mm512_setzero_si512();
+    uint64_t mask = 0;
+#pragma GCC unroll 2
+    for (int h = 0; h < 2; ++h) {
+        const __m512i y = _mm512_permutex2var_epi16(a, _mm512_load_si512(kZigZagWords.index[h]), b);
+        mask |= uint64_t{_mm512_test_epi16_mask(y, y)} << 32 * h;
+        // The DC's lane is left out: it is coded as a difference.
+        const __m512i m = _mm512_maskz_abs_epi16(h == 0 ? 0xFFFFFFFEu : 0xFFFFFFFFu, y);
+        magnitudes = _mm512_or_si512(magnitudes, m);
+        const __m512i s = _mm512_min_epu16(CategoriesOfWordsAvx512(m), _mm512_set1_epi16(15));
+        // y, less one where negative, cut to its category: a word of ones
+        // shifted right by 16 - s.
+        const __m512i value = _mm512_add_epi16(y, _mm512_srai_epi16(y, 15));
+        const __m512i keep =
+            _mm512_srlv_epi16(_mm512_set1_epi16(-1), _mm512_sub_epi16(_mm512_set1_epi16(16), s));
+        _mm512_store_si512(codes->field + 32 * h, _mm512_and_si512(value, keep));
+        _mm256_store_si256(reinterpret_cast<__m256i *>(codes->category + 32 * h),
+                           _mm512_maskz_cvtepi16_epi8(0xFFFFFFFFu, s));
+    }
+    *nonzero = mask & ~uint64_t{1};
+    const __m512i over = _mm512_set1_epi16(static_cast<int16_t>(~kMaxAcMagnitude));
+    return _mm512_test_epi16_mask(magnitudes, over) == 0;
+}
+
+// AppendBlock's work from a block's ZigZagCodes: the same codes, two
+// appended between completions, the DC with the first.
+template <class Writer>
+__attribute__((always_inline)) inline bool AppendZigZag(Writer *writer, ComponentSpec *component,
+                                                        const ZigZagCodes &codes,
+                                                        int32_t difference, uint64_t nonzero) {
+    Writer &w = *writer;
+    const uint32_t s = CategoryOf(difference);
+    if (s > kMaxDcCategory) return false;
+    AppendDc(&w, component->dcTable, difference, s);
+    const HuffmanCodeTable *ac = component->acTable;
+    // Bit 0 of `rest` stands for zig-zag index k.
+    uint64_t rest = nonzero >> 1;
+    uint32_t k = 1;
+    auto append = [&]() __attribute__((always_inline)) {
+        uint32_t run = static_cast<uint32_t>(std::countr_zero(rest));
+        rest = rest >> run >> 1;
+        k += run;
+        if (__builtin_expect(run > 15, 0)) {
+            w.Complete();
+            for (; run > 15; run -= 16) {
+                w.Append(ac->code[0xF0], ac->codeLength[0xF0]);
+                w.Complete();
+            }
+        }
+        const uint32_t category = codes.category[k];
+        const uint32_t symbol = run * 16 + category;
+        w.Append(uint32_t{ac->code[symbol]} << category | codes.field[k],
+                 ac->codeLength[symbol] + category);
+        ++k;
+    };
+    while (rest != 0) {
+        append();
+        w.Complete();
+        if (rest == 0) break;
+        append();
+    }
+    // k is one past the last nonzero coefficient.
+    if (k != 64) w.Append(ac->code[0x00], ac->codeLength[0x00]);
+    return true;
+}
+
+template <class Writer>
+TRIVJPEG_AVX512 __attribute__((always_inline)) inline bool AppendBlockAvx512(
+    Writer *w, ComponentSpec *component, const int16_t *block, int32_t difference) {
+    ZigZagCodes codes;
+    uint64_t nonzero;
+    return ZigZagCodesAvx512(block, &codes, &nonzero) &&
+           AppendZigZag(w, component, codes, difference, nonzero);
+}
+
+// One block, with the writer CodeBlockDirect would choose for it.
+template <bool kStore>
+TRIVJPEG_AVX512 __attribute__((always_inline)) inline int32_t CodeBlockDirectAvx512(
+    ByteStream *out, ComponentSpec *component, const int16_t *block, int32_t difference) {
+    ZigZagCodes codes;
+    uint64_t nonzero;
+    if (!ZigZagCodesAvx512(block, &codes, &nonzero)) return 0;
+    auto code = [&](auto writer) __attribute__((always_inline)) {
+        using Writer = decltype(writer);
+        uint8_t room[Writer::kRoom];
+        Writer &w = writer;
+        w.Start(out, room);
+        if (!AppendZigZag(&w, component, codes, difference, nonzero)) return 0;
+        w.Finish(out);
+        return 1;
+    };
+    return Busy(nonzero) ? code(PackedWriter<kStore, MovePackedAvx2<kStore>>{})
+                         : code(WordWriter<kStore>{});
+}
+
+// CodeBlocksDirectAvx2 with this level's blocks.
+template <bool kStore>
+TRIVJPEG_AVX512 __attribute__((noinline)) int32_t CodeBlocksDirectAvx512(
+    ByteStream *out, ComponentSpec *const *owner, const int16_t (*blocks)[64], uint32_t count) {
+    using Writer = PackedWriter<kStore, MovePackedAvx2<kStore>>;
+    uint8_t room[kMaxPackedBytes + Writer::kRoom];
+    Writer w;
+    w.Start(out, room);
+    for (uint32_t i = 0; i < count; ++i) {
+        const int32_t difference = TakeDcDifference(owner[i], blocks[i]);
+        const Writer before = w;
+        if (!AppendBlockAvx512(&w, owner[i], blocks[i], difference)) {
+            before.MoveOut(out);
+            return 0;
+        }
+        w.Complete();
+        if (static_cast<uint32_t>(w.next - w.packed) > kMaxPackedBytes) {
+            w.MoveOut(out);
+            w.next = w.packed;
+        }
+    }
+    w.MoveOut(out);
+    return 1;
+}
+#endif
 }  // namespace
 
 // CodeBlock's shape, in one function with the mask and the direct coder: in
@@ -968,3 +1141,30 @@ TRIVJPEG_AVX2 int32_t CodeBlocksAvx2(EncoderSession *session, ComponentSpec *con
                ? CodeBlocksDirectAvx2<true>(out, owner, blocks, count)
                : CodeBlocksDirectAvx2<false>(out, owner, blocks, count);
 }
+
+#if defined(__x86_64__)
+TRIVJPEG_AVX512 int32_t CodeBlockAvx512(EncoderSession *session, ComponentSpec *component,
+                                        const int16_t *block) {
+    const int32_t difference = TakeDcDifference(component, block);
+    if (!DirectFits(session)) return CodeBlockStaged(session, component, block, difference);
+    ByteStream *out = session->output;
+    return session->outputKind & OutputStoresBytes
+               ? CodeBlockDirectAvx512<true>(out, component, block, difference)
+               : CodeBlockDirectAvx512<false>(out, component, block, difference);
+}
+
+TRIVJPEG_AVX512 int32_t CodeBlocksAvx512(EncoderSession *session, ComponentSpec *const *owner,
+                                         const int16_t (*blocks)[64], uint32_t count) {
+    // The reserve of CodeBlocksAvx2, for the same reason.
+    if (!DirectFits(session, count * kMaxBlockBytes)) {
+        for (uint32_t i = 0; i < count; ++i) {
+            if (!CodeBlockAvx512(session, owner[i], blocks[i])) return 0;
+        }
+        return 1;
+    }
+    ByteStream *out = session->output;
+    return session->outputKind & OutputStoresBytes
+               ? CodeBlocksDirectAvx512<true>(out, owner, blocks, count)
+               : CodeBlocksDirectAvx512<false>(out, owner, blocks, count);
+}
+#endif

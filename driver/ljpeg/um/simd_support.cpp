@@ -11,7 +11,7 @@ constexpr uint32_t kUnknown = 0xFFFFFFFFu;
 
 // Both are plain words: every thread that detects writes the same value.
 std::atomic<uint32_t> detectedLevel{kUnknown};
-std::atomic<uint32_t> levelLimit{SimdAvx2};
+std::atomic<uint32_t> levelLimit{SimdHighest};
 
 }  // namespace
 

@@ -12,8 +12,10 @@ enum SimdLevel : uint32_t {
     SimdNone = 0,
     SimdSse2 = 1,
     SimdSsse3 = 2,
-    SimdAvx2 = 3,  // with BMI1, BMI2 and POPCNT, which every AVX2 processor has, and
-                   // in a 32-bit build MOVBE, which those with BMI2 have
+    SimdAvx2 = 3,    // with BMI1, BMI2 and POPCNT, which every AVX2 processor has, and
+                     // in a 32-bit build MOVBE, which those with BMI2 have
+    SimdAvx512 = 4,  // AVX-512 F, BW, CD and VL; only a 64-bit build has stages for it
+    SimdHighest = SimdAvx512,
 };
 
 // The level this call may use: what the processor and the operating system
@@ -24,7 +26,7 @@ uint32_t SimdLevelInUse();
 // (SimdLevelInUse keeps the answer): SimdNone on every target but x86.
 uint32_t DetectSimdLevel();
 
-// Caps the level for the whole process (SimdAvx2 lifts the cap). For tests,
+// Caps the level for the whole process (SimdHighest lifts the cap). For tests,
 // which pin each vector twin to its scalar original.
 void LimitSimdLevel(uint32_t level);
 
@@ -35,6 +37,8 @@ void LimitSimdLevel(uint32_t level);
 #define TRIVJPEG_SSE2  __attribute__((target("sse2")))
 #define TRIVJPEG_SSSE3 __attribute__((target("sse2,ssse3")))
 #define TRIVJPEG_AVX2  __attribute__((target("sse2,ssse3,avx2,bmi,bmi2,popcnt")))
+#define TRIVJPEG_AVX512 \
+    __attribute__((target("sse2,ssse3,avx2,bmi,bmi2,popcnt,avx512f,avx512bw,avx512cd,avx512vl")))
 // The same for every function between BEGIN and END, templates included: a
 // body shared by several instruction sets is compiled under each of them.
 #if defined(__clang__)

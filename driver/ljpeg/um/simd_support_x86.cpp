@@ -13,19 +13,24 @@ uint32_t DetectSimdLevel() {
     unsigned c1 = c;
     // AVX2 needs the processor's support and the system's: the operating
     // system must save the YMM registers (OSXSAVE, then XCR0 bits 1 and 2).
-    bool osSavesYmm = false;
+    // AVX-512 also needs the mask registers and all 32 ZMM registers saved
+    // (XCR0 bits 5 to 7).
+    unsigned xcr0 = 0;
     if ((c & bit_OSXSAVE) && (c & bit_AVX)) {
-        unsigned lo, hi;
-        __asm__ volatile("xgetbv" : "=a"(lo), "=d"(hi) : "c"(0));
-        osSavesYmm = (lo & 6) == 6;
+        unsigned hi;
+        __asm__ volatile("xgetbv" : "=a"(xcr0), "=d"(hi) : "c"(0));
     }
-    if (osSavesYmm && __get_cpuid_max(0, nullptr) >= 7) {
+    if ((xcr0 & 6) == 6 && __get_cpuid_max(0, nullptr) >= 7) {
         __cpuid_count(7, 0, a, b, c, d);
         // The 32-bit coder's hand loops store with movbe, which processors
         // with AVX2 and BMI2 have (Intel from Haswell, AMD from Excavator);
         // a 64-bit build does not use it.
         bool popcnt = c1 & bit_POPCNT, movbe = sizeof(void *) == 8 || (c1 & bit_MOVBE);
-        if (popcnt && movbe && (b & bit_AVX2) && (b & bit_BMI) && (b & bit_BMI2)) return SimdAvx2;
+        if (!popcnt || !movbe || !(b & bit_AVX2) || !(b & bit_BMI) || !(b & bit_BMI2)) {
+            return SimdSsse3;
+        }
+        constexpr unsigned kAvx512 = bit_AVX512F | bit_AVX512BW | bit_AVX512CD | bit_AVX512VL;
+        return (xcr0 & 0xE6) == 0xE6 && (b & kAvx512) == kAvx512 ? SimdAvx512 : SimdAvx2;
     }
     return SimdSsse3;
 }
