@@ -39,12 +39,16 @@ struct Twin {
 };
 
 const Twin kTwins[] = {
-    {"Rgb24", 24, 0, FetchRgb24, SimdSse2},  {"Bgr24", 24, 1, FetchBgr24, SimdSse2},
-    {"Rgb24", 24, 0, FetchRgb24, SimdSsse3}, {"Bgr24", 24, 1, FetchBgr24, SimdSsse3},
-    {"Rgb32", 32, 0, FetchRgb32, SimdSse2},  {"Bgr32", 32, 1, FetchBgr32, SimdSse2},
-    {"Rgb32", 32, 0, FetchRgb32, SimdSsse3}, {"Bgr32", 32, 1, FetchBgr32, SimdSsse3},
-    {"Rgb24", 24, 0, FetchRgb24, SimdAvx2},  {"Bgr24", 24, 1, FetchBgr24, SimdAvx2},
-    {"Rgb32", 32, 0, FetchRgb32, SimdAvx2},  {"Bgr32", 32, 1, FetchBgr32, SimdAvx2},
+    {"Rgb24", 24, 0, FetchRgb24, SimdSse2},   {"Bgr24", 24, 1, FetchBgr24, SimdSse2},
+    {"Rgb24", 24, 0, FetchRgb24, SimdSsse3},  {"Bgr24", 24, 1, FetchBgr24, SimdSsse3},
+    {"Rgb32", 32, 0, FetchRgb32, SimdSse2},   {"Bgr32", 32, 1, FetchBgr32, SimdSse2},
+    {"Rgb32", 32, 0, FetchRgb32, SimdSsse3},  {"Bgr32", 32, 1, FetchBgr32, SimdSsse3},
+    {"Rgb24", 24, 0, FetchRgb24, SimdAvx2},   {"Bgr24", 24, 1, FetchBgr24, SimdAvx2},
+    {"Rgb32", 32, 0, FetchRgb32, SimdAvx2},   {"Bgr32", 32, 1, FetchBgr32, SimdAvx2},
+#if defined(__x86_64__)
+    {"Rgb24", 24, 0, FetchRgb24, SimdAvx512}, {"Bgr24", 24, 1, FetchBgr24, SimdAvx512},
+    {"Rgb32", 32, 0, FetchRgb32, SimdAvx512}, {"Bgr32", 32, 1, FetchBgr32, SimdAvx512},
+#endif
 };
 
 // The planes a fetch hands to its reducer, kept whole (a reduction averages
@@ -270,7 +274,7 @@ TEST(EncodeAtEveryLevel, WritesTheSameStream) {
                 }
                 const Bytes plain = Encode(j, SimdNone);
                 ASSERT_FALSE(plain.empty());
-                for (uint32_t level : {SimdSse2, SimdSsse3, SimdAvx2}) {
+                for (uint32_t level : {SimdSse2, SimdSsse3, SimdAvx2, SimdAvx512}) {
                     if (!SimdLevelAvailable(level)) continue;
                     EXPECT_EQ(Encode(j, level), plain) << SimdLevelName(level);
                 }

@@ -48,6 +48,10 @@ struct FetcherTwin {
     McuFetcher redFirst, blueFirst;
 };
 constexpr FetcherTwin kFetcherTwins[] = {
+#if defined(__x86_64__)
+    {SimdAvx512, 24, FetchRgb24Avx512, FetchBgr24Avx512},
+    {SimdAvx512, 32, FetchRgb32Avx512, FetchBgr32Avx512},
+#endif
     {SimdAvx2, 24, FetchRgb24Avx2, FetchBgr24Avx2},
     {SimdAvx2, 32, FetchRgb32Avx2, FetchBgr32Avx2},
     {SimdSsse3, 24, FetchRgb24Ssse3, FetchBgr24Ssse3},

@@ -31,4 +31,11 @@ int32_t FetchRgb24Avx2(EncoderSession *session, uint8_t *samples);
 int32_t FetchBgr24Avx2(EncoderSession *session, uint8_t *samples);
 int32_t FetchRgb32Avx2(EncoderSession *session, uint8_t *samples);
 int32_t FetchBgr32Avx2(EncoderSession *session, uint8_t *samples);
+#if defined(__x86_64__)
+// The same at the SimdAvx512 level: an MCU sixteen wide two rows at a time.
+int32_t FetchRgb24Avx512(EncoderSession *session, uint8_t *samples);
+int32_t FetchBgr24Avx512(EncoderSession *session, uint8_t *samples);
+int32_t FetchRgb32Avx512(EncoderSession *session, uint8_t *samples);
+int32_t FetchBgr32Avx512(EncoderSession *session, uint8_t *samples);
+#endif
 #endif

@@ -214,7 +214,15 @@ __attribute__((always_inline)) inline void ConvertRowsOf(const uint8_t *top, uin
                                                          uint32_t rows, uint8_t *y, uint8_t *cb,
                                                          uint8_t *cr) {
     uint32_t i = 0;
-    // A kernel that converts two rows of eight at once takes them in pairs.
+    // A kernel that converts two rows at once takes them in pairs.
+    if constexpr (kWidth == 16 && requires { &Kernel::TwoSixteens; }) {
+        for (; i + 1 < rows; i += 2, y += 32, cb += 32, cr += 32) {
+            const uint8_t *pixel = top - size_t{i} * stride;
+            PrefetchAhead(pixel);
+            PrefetchAhead(pixel - stride);
+            Kernel::TwoSixteens(pixel, pixel - stride, y, cb, cr);
+        }
+    }
     if constexpr (kWidth == 8 && requires { &Kernel::TwoEights; }) {
         for (; i + 1 < rows; i += 2, y += 16, cb += 16, cr += 16) {
             const uint8_t *pixel = top - size_t{i} * stride;

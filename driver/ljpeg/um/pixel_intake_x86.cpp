@@ -281,6 +281,90 @@ struct ShuffleKernelAvx2 {
     }
 };
 
+#if defined(__x86_64__)
+// --- AVX-512: two rows of sixteen at a time ------------------------------------
+//
+// One two-source byte permute (VBMI) gathers the (red, green) pairs of the
+// 32 pixels of two rows in row order, another their (blue, green) pairs;
+// the sums are ConvertPairs', 32 lanes wide, and the narrowing moves keep
+// the lanes in order, so each plane's two rows leave by one 32-byte store.
+
+// A row's sixteen pixels in one register: a 32-bit row whole, a 24-bit row
+// (48 bytes) as its bytes 0 to 31, then 16 to 47, each load inside the row.
+template <class Format>
+TRIVJPEG_AVX512 inline __m512i LoadRowAvx512(const uint8_t *row) {
+    if constexpr (Format::kBytes == 4) {
+        return _mm512_loadu_si512(row);
+    } else {
+        const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(row));
+        const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(row + 16));
+        return _mm512_mask_broadcast_i64x4(_mm512_castsi256_si512(low), 0xF0, high);
+    }
+}
+
+// The permutes' indices: for byte pair p (pixel p of the two rows, the top
+// row first), the channel's byte as LoadRowAvx512 places it, in the first
+// source for the top row and the second (64 on) for the row below.
+struct RowPairIndices {
+    alignas(64) uint8_t red[64], blue[64];
+};
+template <class Format>
+constexpr RowPairIndices MakeRowPairIndices() {
+    RowPairIndices t{};
+    for (uint32_t j = 0; j < 64; ++j) {
+        const uint32_t pixel = j / 2, row = pixel / 16;
+        auto at = [&](uint32_t channel) {
+            const uint32_t byte = pixel % 16 * Format::kBytes + channel;
+            const uint32_t place = Format::kBytes == 3 && byte >= 32 ? byte + 16 : byte;
+            return static_cast<uint8_t>(64 * row + place);
+        };
+        t.red[j] = at(j % 2 ? 1 : Format::kRed);
+        t.blue[j] = at(j % 2 ? 1 : Format::kBlue);
+    }
+    return t;
+}
+template <class Format>
+constexpr RowPairIndices kRowPairIndices = MakeRowPairIndices<Format>();
+
+TRIVJPEG_AVX512 inline __m512i ByteWeights512(int even, int odd) {
+    return _mm512_set1_epi16(static_cast<int16_t>((odd & 0xFF) << 8 | (even & 0xFF)));
+}
+
+template <class Format>
+struct ShuffleKernelAvx512 : ShuffleKernelAvx2<Format> {
+    // Two rows of an MCU sixteen wide, whose planes hold them one after the
+    // other.
+    TRIVJPEG_AVX512 static void TwoSixteens(const uint8_t *top, const uint8_t *below, uint8_t *y,
+                                            uint8_t *cb, uint8_t *cr) {
+        const RowPairIndices &index = kRowPairIndices<Format>;
+        const __m512i a = LoadRowAvx512<Format>(top), b = LoadRowAvx512<Format>(below);
+        const __m512i rg = _mm512_permutex2var_epi8(a, _mm512_load_si512(index.red), b);
+        const __m512i bg = _mm512_permutex2var_epi8(a, _mm512_load_si512(index.blue), b);
+        const __m512i round = _mm512_set1_epi16(128);
+        const __m512i luma =
+            _mm512_add_epi16(_mm512_maddubs_epi16(rg, ByteWeights512(kYRed, kYGreenBesideRed)),
+                             _mm512_maddubs_epi16(bg, ByteWeights512(kYBlue, kYGreenBesideBlue)));
+        const __m512i blue =
+            _mm512_add_epi16(_mm512_maddubs_epi16(rg, ByteWeights512(-kCbRed, -kCbGreen)),
+                             _mm512_maddubs_epi16(bg, ByteWeights512(-kCbBlue, 0)));
+        const __m512i red =
+            _mm512_add_epi16(_mm512_maddubs_epi16(rg, ByteWeights512(-kCrRed, 0)),
+                             _mm512_maddubs_epi16(bg, ByteWeights512(-kCrBlue, -kCrGreen)));
+        // Y fits a byte; the chroma's signed saturation and top bit flipped
+        // are OffsetChroma's clamp.
+        const __m256i flip = _mm256_set1_epi8(static_cast<char>(0x80));
+        const __m512i y16 = _mm512_srli_epi16(_mm512_add_epi16(luma, round), 8);
+        const __m512i cb16 = _mm512_srai_epi16(_mm512_subs_epi16(round, blue), 8);
+        const __m512i cr16 = _mm512_srai_epi16(_mm512_subs_epi16(round, red), 8);
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(y),
+                            _mm512_maskz_cvtepi16_epi8(0xFFFFFFFFu, y16));
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(cb),
+                            _mm256_xor_si256(_mm512_maskz_cvtsepi16_epi8(0xFFFFFFFFu, cb16), flip));
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(cr),
+                            _mm256_xor_si256(_mm512_maskz_cvtsepi16_epi8(0xFFFFFFFFu, cr16), flip));
+    }
+};
+#endif
 }  // namespace
 
 TRIVJPEG_SSE2 int32_t FetchGray8Sse2(EncoderSession *s, uint8_t *samples) {
@@ -322,3 +406,17 @@ TRIVJPEG_AVX2 int32_t FetchRgb32Avx2(EncoderSession *s, uint8_t *samples) {
 TRIVJPEG_AVX2 int32_t FetchBgr32Avx2(EncoderSession *s, uint8_t *samples) {
     return FetchColour<Bgr32, ConvertRows<ShuffleKernelAvx2<Bgr32>>>(s, samples);
 }
+#if defined(__x86_64__)
+TRIVJPEG_AVX512 int32_t FetchRgb24Avx512(EncoderSession *s, uint8_t *samples) {
+    return FetchColour<Rgb24, ConvertRows<ShuffleKernelAvx512<Rgb24>>>(s, samples);
+}
+TRIVJPEG_AVX512 int32_t FetchBgr24Avx512(EncoderSession *s, uint8_t *samples) {
+    return FetchColour<Bgr24, ConvertRows<ShuffleKernelAvx512<Bgr24>>>(s, samples);
+}
+TRIVJPEG_AVX512 int32_t FetchRgb32Avx512(EncoderSession *s, uint8_t *samples) {
+    return FetchColour<Rgb32, ConvertRows<ShuffleKernelAvx512<Rgb32>>>(s, samples);
+}
+TRIVJPEG_AVX512 int32_t FetchBgr32Avx512(EncoderSession *s, uint8_t *samples) {
+    return FetchColour<Bgr32, ConvertRows<ShuffleKernelAvx512<Bgr32>>>(s, samples);
+}
+#endif

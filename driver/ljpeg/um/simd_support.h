@@ -14,7 +14,7 @@ enum SimdLevel : uint32_t {
     SimdSsse3 = 2,
     SimdAvx2 = 3,    // with BMI1, BMI2 and POPCNT, which every AVX2 processor has, and
                      // in a 32-bit build MOVBE, which those with BMI2 have
-    SimdAvx512 = 4,  // AVX-512 F, BW, CD and VL; only a 64-bit build has stages for it
+    SimdAvx512 = 4,  // AVX-512 F, BW, CD, VL and VBMI; only a 64-bit build has stages for it
     SimdHighest = SimdAvx512,
 };
 
@@ -38,7 +38,8 @@ void LimitSimdLevel(uint32_t level);
 #define TRIVJPEG_SSSE3 __attribute__((target("sse2,ssse3")))
 #define TRIVJPEG_AVX2  __attribute__((target("sse2,ssse3,avx2,bmi,bmi2,popcnt")))
 #define TRIVJPEG_AVX512 \
-    __attribute__((target("sse2,ssse3,avx2,bmi,bmi2,popcnt,avx512f,avx512bw,avx512cd,avx512vl")))
+    __attribute__((     \
+        target("sse2,ssse3,avx2,bmi,bmi2,popcnt,avx512f,avx512bw,avx512cd,avx512vl,avx512vbmi")))
 // The same for every function between BEGIN and END, templates included: a
 // body shared by several instruction sets is compiled under each of them.
 #if defined(__clang__)

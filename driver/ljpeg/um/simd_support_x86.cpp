@@ -30,7 +30,8 @@ uint32_t DetectSimdLevel() {
             return SimdSsse3;
         }
         constexpr unsigned kAvx512 = bit_AVX512F | bit_AVX512BW | bit_AVX512CD | bit_AVX512VL;
-        return (xcr0 & 0xE6) == 0xE6 && (b & kAvx512) == kAvx512 ? SimdAvx512 : SimdAvx2;
+        const bool avx512 = (b & kAvx512) == kAvx512 && (c & bit_AVX512VBMI);
+        return (xcr0 & 0xE6) == 0xE6 && avx512 ? SimdAvx512 : SimdAvx2;
     }
     return SimdSsse3;
 }
