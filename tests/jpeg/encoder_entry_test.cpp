@@ -128,6 +128,8 @@ TEST(ValidateJob, CopiesTheChoicesIntoTheSetup) {
     EXPECT_EQ(setup.simdLevel, SimdLevelInUse());
     EXPECT_EQ(setup.blockCoder, ChooseStages(SimdLevelInUse(), 24, 0, Sub2x1).blockCoder);
     EXPECT_EQ(setup.blockRunCoder, ChooseStages(SimdLevelInUse(), 24, 0, Sub2x1).blockRunCoder);
+    EXPECT_EQ(setup.blockQuadTransform,
+              ChooseStages(SimdLevelInUse(), 24, 0, Sub2x1).blockQuadTransform);
 }
 
 TEST(ValidateJob, ChoosesThePlainStagesWithoutVectorInstructions) {

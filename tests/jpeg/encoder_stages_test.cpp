@@ -44,6 +44,7 @@ TEST(ChooseStages, PlainStagesWithoutVectorInstructions) {
                 EXPECT_EQ(s.chromaReducer, p.bits == 8 ? nullptr : reducers[subsampling]);
                 EXPECT_EQ(s.blockTransform, &TransformBlock);
                 EXPECT_EQ(s.blockPairTransform, nullptr);
+                EXPECT_EQ(s.blockQuadTransform, nullptr);
                 EXPECT_EQ(s.blockCoder, &CodeBlock);
                 EXPECT_EQ(s.blockRunCoder, nullptr);
                 EXPECT_EQ(s.flatProbe, ChooseFlatProbe(p.bits, order));
@@ -82,13 +83,12 @@ TEST(ChooseStages, ChosenTransformsGiveThePlainQuotients) {
             PrepareQuantTable(&table);
             for (int round = 0; round < 500; ++round) {
                 // Odd rounds of 0 and 255 only, which push every pass furthest.
-                uint8_t samples[128];
+                uint8_t samples[256];
                 for (uint8_t &v : samples) {
                     v = static_cast<uint8_t>(round & 1 ? (random() & 1) * 255 : random());
                 }
-                int16_t want[128], got[128];
-                TransformBlock(samples, &table, want);
-                TransformBlock(samples + 64, &table, want + 64);
+                int16_t want[256], got[128];
+                for (int b = 0; b < 4; ++b) TransformBlock(samples + 64 * b, &table, want + 64 * b);
                 s.blockTransform(samples, &table, got);
                 s.blockTransform(samples + 64, &table, got + 64);
                 ASSERT_EQ(memcmp(got, want, sizeof got), 0) << "divisor entry " << entry;
@@ -108,6 +108,10 @@ TEST(ChooseStages, ChosenTransformsGiveThePlainQuotients) {
                 ASSERT_EQ(memcmp(out[0], want + 64, sizeof out[0]), 0)
                     << "apart, divisor entry " << entry;
                 for (int16_t v : out[1]) ASSERT_EQ(v, 0x5A5A);
+                if (!s.blockQuadTransform) continue;
+                int16_t four[256];
+                s.blockQuadTransform(samples, &table, four);
+                ASSERT_EQ(memcmp(four, want, sizeof four), 0) << "four, divisor entry " << entry;
             }
         }
     }

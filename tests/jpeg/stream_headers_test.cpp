@@ -725,6 +725,7 @@ TEST_P(SetUpSessionFor, FillsGeometryAndChoicesFromTheJob) {
     EXPECT_EQ(session.blockTransform, setup.blockTransform);
     EXPECT_EQ(session.blockPairTransform, setup.blockPairTransform);
     EXPECT_EQ(session.blockPairApart, setup.blockPairApart);
+    EXPECT_EQ(session.blockQuadTransform, setup.blockQuadTransform);
     EXPECT_EQ(session.width, 17u);
     EXPECT_EQ(session.height, 9u);
     EXPECT_EQ(session.frameWidth, 17u);

@@ -50,6 +50,7 @@ int32_t ValidateJob(const JpegEncodeJob *job, EncodeSetup *setup, uint16_t *stat
     setup->blockTransform = stages.blockTransform;
     setup->blockPairTransform = stages.blockPairTransform;
     setup->blockPairApart = stages.blockPairApart;
+    setup->blockQuadTransform = stages.blockQuadTransform;
     setup->flatProbe = FlatShortcutsEnabled() ? stages.flatProbe : nullptr;
     return 1;
 }

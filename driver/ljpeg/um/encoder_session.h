@@ -67,6 +67,7 @@ struct EncodeSetup {
     BlockTransform blockTransform;
     BlockTransform blockPairTransform;  // may be null
     BlockPairTransform blockPairApart;  // null where blockPairTransform is
+    BlockTransform blockQuadTransform;  // may be null
     FlatMcuProbe flatProbe;             // null: every block the full way
 };
 
@@ -131,6 +132,7 @@ struct EncoderSession {
     BlockTransform blockTransform;
     BlockTransform blockPairTransform;  // two blocks of one table; may be null
     BlockPairTransform blockPairApart;  // the same, the blocks apart
+    BlockTransform blockQuadTransform;  // four blocks of one table; may be null
     FlatMcuProbe flatProbe;             // null: no short paths for flat blocks
     uint16_t *status;                   // this call's status word
 };

@@ -88,6 +88,7 @@ void ChooseTwins(EncoderStages *stages, uint32_t level, uint16_t bitsPerPixel, u
     }
 #if defined(__x86_64__)
     if (level >= SimdAvx512) {
+        stages->blockQuadTransform = TransformQuadAvx512;
         stages->blockCoder = CodeBlockAvx512;
         stages->blockRunCoder = CodeBlocksAvx512;
     }
@@ -106,6 +107,7 @@ EncoderStages ChooseStages(uint32_t simdLevel, uint16_t bitsPerPixel, uint8_t pi
     stages.blockTransform = TransformBlock;
     stages.blockPairTransform = nullptr;
     stages.blockPairApart = nullptr;
+    stages.blockQuadTransform = nullptr;
     stages.blockCoder = CodeBlock;
     stages.blockRunCoder = nullptr;
     stages.flatProbe = ChooseFlatProbe(bitsPerPixel, pixelOrder);

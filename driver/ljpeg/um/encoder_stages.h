@@ -19,6 +19,7 @@ struct EncoderStages {
     BlockTransform blockTransform;      // forward DCT and quantisation of one block
     BlockTransform blockPairTransform;  // two blocks of one table at once; may be null
     BlockPairTransform blockPairApart;  // the same for two blocks apart; with the above
+    BlockTransform blockQuadTransform;  // four blocks of one table in a row; may be null
     BlockCoder blockCoder;
     BlockRunCoder blockRunCoder;  // may be null
     FlatMcuProbe flatProbe;
@@ -56,4 +57,9 @@ void TransformSse2(const uint8_t *samples, const QuantTable *table, int16_t *qua
 void TransformPairAvx2(const uint8_t *samples, const QuantTable *table, int16_t *quantised);
 void TransformPairApartAvx2(const uint8_t *first, const uint8_t *second, const QuantTable *table,
                             int16_t *quantisedFirst, int16_t *quantisedSecond);
+#endif
+#if defined(__x86_64__)
+// Four neighbouring blocks of one table at once in AVX-512 (the Y blocks of
+// a 4:2:0 MCU): samples and quantised hold 256 values each.
+void TransformQuadAvx512(const uint8_t *samples, const QuantTable *table, int16_t *quantised);
 #endif

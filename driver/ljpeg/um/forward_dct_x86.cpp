@@ -47,7 +47,18 @@
 //   32-bit sums stay below 2^28 and every coefficient within +-8192, so the
 //   final narrowing never saturates.
 
+// GCC 12 reports the undefined pass-through operand inside some AVX-512
+// intrinsics as uninitialised (its bug 105593, mended in 13): warnings about
+// the header, silenced for the header alone.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <immintrin.h>
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 
 #include "encoder_stages.h"
 #include "forward_dct.h"
@@ -212,6 +223,30 @@ struct Apart {
 }  // namespace ymm
 TRIVJPEG_TARGET_END
 
+#if defined(__x86_64__)
+// --- 512-bit registers, AVX-512: four blocks, block b in 128-bit lane b
+// (the halves as the 256-bit registers have them).
+TRIVJPEG_TARGET_BEGIN("avx2,avx512f,avx512bw,avx512vl")
+namespace zmm {
+TRIVJPEG_DCT_LANE_OPERATIONS(512, 512)
+
+[[gnu::always_inline]] inline V LoadRows(const uint8_t *samples, int offset) {
+    const __m512i two = _mm512_castsi256_si512(ymm::LoadRows(samples, offset));
+    return _mm512_mask_broadcast_i64x4(two, 0xF0, ymm::LoadRows(samples + 128, offset));
+}
+[[gnu::always_inline]] inline V LoadRow16(const int16_t *row) {
+    return _mm512_broadcast_i32x4(_mm_load_si128(reinterpret_cast<const __m128i *>(row)));
+}
+[[gnu::always_inline]] inline void StoreRow(int16_t *coefficients, int k, V v) {
+    ymm::StoreRow(coefficients, k, _mm512_castsi512_si256(v));
+    ymm::StoreRow(coefficients + 128, k, _mm512_extracti64x4_epi64(v, 1));
+}
+
+#include "forward_dct_vector.h"
+}  // namespace zmm
+TRIVJPEG_TARGET_END
+#endif
+
 #undef TRIVJPEG_DCT_LANE_OPERATIONS
 
 // Two blocks of one table: each row quantised, each block's 16 bytes of it
@@ -265,3 +300,20 @@ TRIVJPEG_AVX2 void TransformPairApartAvx2(const uint8_t *first, const uint8_t *s
                                           int16_t *quantisedSecond) {
     TransformPair(ymm::Apart{first, second}, table, quantisedFirst, quantisedSecond);
 }
+
+#if defined(__x86_64__)
+TRIVJPEG_AVX512 void TransformQuadAvx512(const uint8_t *samples, const QuantTable *table,
+                                         int16_t *quantised) {
+    __m512i v[8];
+    zmm::TransformRows(samples, v);
+    __m128i *out = reinterpret_cast<__m128i *>(quantised);
+#pragma GCC unroll 8
+    for (int r = 0; r < 8; ++r) {
+        const __m512i y = QuantiseRowQuadAvx512(v[r], table, r);
+        _mm_storeu_si128(out + r, _mm512_castsi512_si128(y));
+        _mm_storeu_si128(out + 8 + r, _mm512_extracti32x4_epi32(y, 1));
+        _mm_storeu_si128(out + 16 + r, _mm512_extracti32x4_epi32(y, 2));
+        _mm_storeu_si128(out + 24 + r, _mm512_extracti32x4_epi32(y, 3));
+    }
+}
+#endif

@@ -35,9 +35,10 @@ uint32_t FindFlatBlocks(const uint8_t *samples, const McuBlocks &blocks, int16_t
     return flat;
 }
 
-// Transforms the blocks of one MCU but the flat ones; two neighbours that
-// share a quantisation table (Y with Y, Cb with Cr) go through the pair
-// transform where there is one. The order of transforms does not matter,
+// Transforms the blocks of one MCU but the flat ones; four neighbours that
+// share a quantisation table (the Y of 4:2:0) go through the four-block
+// transform where there is one, two (Y with Y, Cb with Cr) through the pair
+// transform. The order of transforms does not matter,
 // only that of coding. kSomeFlat false: the mask is 0, and the loop as
 // short as before flat blocks had a path of their own.
 template <bool kSomeFlat>
@@ -50,6 +51,13 @@ void TransformMcu(const EncoderSession *s, const uint8_t *samples, const McuBloc
             continue;
         }
         const QuantTable *table = blocks.owner[i]->quantTable;
+        if (s->blockQuadTransform && i + 3 < blocks.count && !(kSomeFlat && (flat >> i & 0xF)) &&
+            blocks.owner[i + 1]->quantTable == table && blocks.owner[i + 2]->quantTable == table &&
+            blocks.owner[i + 3]->quantTable == table) {
+            s->blockQuadTransform(samples + 64 * i, table, quantised[i]);
+            i += 4;
+            continue;
+        }
         if (s->blockPairTransform && i + 1 < blocks.count &&
             !(kSomeFlat && (flat >> (i + 1) & 1)) && blocks.owner[i + 1]->quantTable == table) {
             s->blockPairTransform(samples + 64 * i, table, quantised[i]);

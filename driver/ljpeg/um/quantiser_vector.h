@@ -43,3 +43,17 @@ TRIVJPEG_AVX2 __attribute__((always_inline)) inline __m256i QuantiseRowPairAvx2(
     __m256i p = _mm256_adds_epi16(_mm256_mulhi_epi16(x, m), x);
     return _mm256_mulhrs_epi16(p, _mm256_srli_epi16(f, 2));
 }
+
+#if defined(__x86_64__)
+// AVX-512: row r of four blocks of one table, block b in 128-bit lane b, as
+// QuantiseRowPairAvx2 has two.
+TRIVJPEG_AVX512 __attribute__((always_inline)) inline __m512i QuantiseRowQuadAvx512(
+    __m512i x, const QuantTable *table, int r) {
+    const __m128i *reciprocal = reinterpret_cast<const __m128i *>(table->reciprocal);
+    const __m128i *shiftFactor = reinterpret_cast<const __m128i *>(table->shiftFactor);
+    __m512i m = _mm512_broadcast_i32x4(_mm_loadu_si128(reciprocal + r));
+    __m512i f = _mm512_broadcast_i32x4(_mm_loadu_si128(shiftFactor + r));
+    __m512i p = _mm512_adds_epi16(_mm512_mulhi_epi16(x, m), x);
+    return _mm512_mulhrs_epi16(p, _mm512_srli_epi16(f, 2));
+}
+#endif

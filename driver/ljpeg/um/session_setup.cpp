@@ -15,6 +15,7 @@ int32_t SetUpSession(const JpegEncodeJob *job, const EncodeSetup *setup, Encoder
     session->blockTransform = setup->blockTransform;
     session->blockPairTransform = setup->blockPairTransform;
     session->blockPairApart = setup->blockPairApart;
+    session->blockQuadTransform = setup->blockQuadTransform;
     session->flatProbe = setup->flatProbe;
     // Source pixels are little-endian words; the JPEG segments big-endian.
     session->source->SetReadOrder(session->source, ByteOrderLsbFirst);
