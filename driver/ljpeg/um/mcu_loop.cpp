@@ -38,9 +38,9 @@ uint32_t FindFlatBlocks(const uint8_t *samples, const McuBlocks &blocks, int16_t
 // Transforms the blocks of one MCU but the flat ones; four neighbours that
 // share a quantisation table (the Y of 4:2:0) go through the four-block
 // transform where there is one, two (Y with Y, Cb with Cr) through the pair
-// transform. The order of transforms does not matter,
-// only that of coding. kSomeFlat false: the mask is 0, and the loop as
-// short as before flat blocks had a path of their own.
+// transform. The order of transforms does not matter, only that of coding.
+// kSomeFlat false: the mask is 0, and the loop as short as before flat
+// blocks had a path of their own.
 template <bool kSomeFlat>
 void TransformMcu(const EncoderSession *s, const uint8_t *samples, const McuBlocks &blocks,
                   uint32_t flat, int16_t (*quantised)[64]) {
